@@ -1,0 +1,1 @@
+# Placeholder until the Windows program target lands.

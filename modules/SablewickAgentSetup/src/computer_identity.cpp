@@ -1,0 +1,123 @@
+// The computer identity: a digest of what identifies this machine and the
+// customer company, stored in the settings file.
+#include "bootstrapper.h"
+
+#include "kyv/common/string_conversion.hpp"
+#include "platform/atl/atl_lite.h"
+#include "sablewick/util/mac_address.hpp"
+
+#include <boost/algorithm/string/erase.hpp>
+#include <boost/format.hpp>
+#include <boost/throw_exception.hpp>
+#include <boost/uuid/detail/sha1.hpp>
+#include <boost/uuid/string_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sablewick {
+
+namespace {
+
+constexpr DWORD kDriveStringsLength = 260;
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+}  // namespace
+
+std::vector<std::wstring> Bootstrapper::GetDrivesByType(std::uint32_t driveType) {
+    std::vector<std::wstring> drives;
+    std::wstring buffer(kDriveStringsLength, L'\0');
+    const DWORD count = ::GetLogicalDriveStringsW(kDriveStringsLength, &buffer[0]);
+    // 0 is a failure; a larger count is the size the list would have needed.
+    if (count == 0 || count > kDriveStringsLength) return drives;
+
+    std::size_t pos = 0;
+    while (pos < count) {
+        std::size_t end = buffer.find(L'\0', pos);
+        if (end == std::wstring::npos) end = buffer.size();
+        if (end == pos) break;
+        std::wstring root = buffer.substr(pos, end - pos);
+        if (::GetDriveTypeW(root.c_str()) == driveType) drives.push_back(std::move(root));
+        pos = end + 1;
+    }
+    return drives;
+}
+
+std::wstring Bootstrapper::GetMachineGuid(REGSAM extraAccess) {
+    ATL::CRegKey key;  // closed on every way out
+    if (key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", KEY_READ | extraAccess)
+        != ERROR_SUCCESS)
+        return {};
+
+    DWORD type = REG_NONE;
+    ULONG bytes = 0;
+    if (key.QueryValue(L"MachineGuid", &type, nullptr, &bytes) != ERROR_SUCCESS
+        || !IsStringType(type))
+        return {};
+
+    // A text of whole characters: an odd byte count is rounded down, so such
+    // a value no longer fits and the second query fails.
+    std::wstring buffer(bytes / sizeof(wchar_t), L'\0');
+    ULONG size = static_cast<ULONG>(buffer.size() * sizeof(wchar_t));
+    if (key.QueryValue(L"MachineGuid", &type, &buffer[0], &size)
+            != ERROR_SUCCESS
+        || !IsStringType(type) || size > buffer.size() * sizeof(wchar_t))
+        return {};
+    // Only a NUL-terminated text is taken; REG_EXPAND_SZ stays unexpanded.
+    if (size != 0 && (size % sizeof(wchar_t) != 0 || buffer[size / sizeof(wchar_t) - 1] != L'\0'))
+        return {};
+    return std::wstring(buffer.c_str());
+}
+
+std::string Sha1Hex128(const std::string& text) {
+    boost::uuids::detail::sha1 sha;
+    sha.process_bytes(text.data(), text.size());
+    boost::uuids::detail::sha1::digest_type digest;
+    sha.get_digest(digest);
+    return (boost::format("%08x%08x%08x%08x") % digest[0] % digest[1] % digest[2] % digest[3])
+        .str();
+}
+
+void Bootstrapper::RegisterComputerID() {
+    // The first fixed drive, whichever holds Windows; C: when none is listed.
+    std::vector<std::wstring> drives = GetDrivesByType(DRIVE_FIXED);
+    if (drives.empty()) drives.push_back(L"C:\\");
+
+    // Best effort: a volume that cannot be read leaves the serial 0.
+    DWORD serial = 0;
+    ::GetVolumeInformationW(drives.front().c_str(), nullptr, MAX_PATH, &serial, nullptr, nullptr,
+                            nullptr, MAX_PATH);
+
+    // A 32-bit process reads the redirected view first; the native view is
+    // the fallback.
+    std::wstring machineGuid = GetMachineGuid(0);
+    if (machineGuid.empty()) machineGuid = GetMachineGuid(KEY_WOW64_64KEY);
+
+    std::string mac = GetMacAddress();
+    boost::algorithm::erase_all(mac, ":");
+
+    snet::types::ClientSettings settings = LoadSettings();
+
+    if (companyIdText) {
+        try {
+            settings.companyId = boost::uuids::string_generator()(*companyIdText);
+        } catch (const std::exception&) {
+            boost::throw_exception(std::runtime_error("Failed to parse Company ID"),
+                                   BOOST_CURRENT_LOCATION);
+        }
+    }
+
+    const std::string source = mac + std::to_string(serial)
+                               + kyv::common::wstring_to_ansi(machineGuid)
+                               + boost::uuids::to_string(settings.companyId);
+    // All 128 bits come from the digest: no version or variant bits are set.
+    settings.computerId = boost::uuids::string_generator()(Sha1Hex128(source));
+
+    SaveSettings(settings);
+}
+
+}  // namespace sablewick

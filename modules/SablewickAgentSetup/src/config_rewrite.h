@@ -1,0 +1,39 @@
+// The agent's configuration file after the installer: the installer may leave
+// its own "tray-port" line in the file, and that line is the one thing of the
+// installed file worth keeping.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace sablewick {
+
+class Bootstrapper;
+
+// The text from the first "tray-port" up to, not including, the next line
+// feed (a carriage return before it belongs to the line), or to the end of
+// the text. Empty when the text has no "tray-port".
+std::string ExtractTrayPortLine(const std::string& text);
+
+// The file's bytes as stored; a missing or unreadable file reads as empty.
+std::string ReadConfigText(const std::filesystem::path& file);
+
+// |text| with its tray-port line replaced by |line|; unchanged when |text|
+// has none.
+std::string ReplaceTrayPortLine(std::string text, const std::string& line);
+
+// The configuration an update writes back: |previous| as it was before the
+// installer, taking the tray-port line of |current| when both have one.
+std::string MergeUpdatedConfig(const std::string& previous, const std::string& current);
+
+// A run without "update": the file becomes the template again, carrying the
+// installer's tray-port line into the template's own.
+void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
+                                    const std::filesystem::path& configFile);
+
+// An update: the user's configuration from before the installer goes back,
+// with the installer's tray-port line.
+void RewriteConfigAfterUpdate(const std::filesystem::path& configFile,
+                              const std::string& previous);
+
+}  // namespace sablewick

@@ -1,0 +1,72 @@
+#include "bootstrapper.h"
+#include "command_line.h"
+#include "uac.h"
+
+#include "kyv/win/unique_handle.hpp"
+#include "sablewick/util/Win/KyvExcept.hpp"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// The apartment is left once, after the decision has been carried out and
+// before the objects go; on the way out of an exception it is left as well.
+class ComApartment {
+public:
+    ComApartment() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~ComApartment() { Leave(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+    void Leave() {
+        if (joined_) ::CoUninitialize();
+        joined_ = false;
+    }
+
+private:
+    bool joined_ = true;
+};
+
+void RunSetup() {
+    ComApartment apartment;
+    const auto description = sablewick::MakeOptionsDescription();
+
+    int argc = 0;
+    kyv::win::unique_hlocal argvBlock(::CommandLineToArgvW(::GetCommandLineW(), &argc));
+    // Without the arguments the run cannot know what it was asked to do, and
+    // guessing (a first installation) could wipe an agent meant to be updated.
+    CheckOSError(argvBlock.get() != nullptr);
+    const wchar_t* const* argv = static_cast<const wchar_t* const*>(argvBlock.get());
+
+    boost::program_options::variables_map options;
+    sablewick::ParseCommandLine(argc, argv, description, options);
+    boost::program_options::notify(options);
+
+    auto uac = std::make_shared<sablewick::UAC>();
+    auto bootstrapper = std::make_unique<sablewick::Bootstrapper>(uac);
+    if (options.count("company_id"))
+        bootstrapper->SetCompanyId(options["company_id"].as<std::string>());
+    bootstrapper->SetSilent(options.count("silent") != 0);
+    bootstrapper->SetUpdate(options.count("update") != 0);
+    bootstrapper->SetNotray(options.count("notray") != 0);
+
+    if (uac->IsAdmin())
+        bootstrapper->Install();
+    else if (!bootstrapper->IsSilent())
+        uac->RunElevated(sablewick::BuildRelaunchParameters(argc, argv));
+
+    apartment.Leave();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    try {
+        RunSetup();
+    } catch (...) {
+        // The program has no window and no log: a failure that escaped every
+        // report ends the run quietly, with the same exit code as any other.
+    }
+    return 0;
+}

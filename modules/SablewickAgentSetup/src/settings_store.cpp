@@ -1,0 +1,53 @@
+// The settings file and the one-time record.
+#include "bootstrapper.h"
+#include "file_replace.h"
+
+#include "snet/types/settings_archive.hpp"
+
+#include <boost/throw_exception.hpp>
+
+#include <exception>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace sablewick {
+
+snet::types::ClientSettings Bootstrapper::LoadSettings() {
+    snet::types::ClientSettings settings;
+    const std::filesystem::path path = GetDatFilePath();
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    if (!in) {
+        boost::throw_exception(std::runtime_error("Unable to open settings file to read"),
+                               BOOST_CURRENT_LOCATION);
+    }
+    snet::types::LoadTextArchive(in, settings);
+    return settings;
+}
+
+void Bootstrapper::SaveSettings(const snet::types::ClientSettings& settings) {
+    // The agent cannot read a cut-off settings file, so the record goes to a
+    // new file that replaces the old one only once it is whole.
+    FileReplacement file(GetDatFilePath());
+    if (!file.is_open()) {
+        boost::throw_exception(std::runtime_error("Unable to open settings file to write"),
+                               BOOST_CURRENT_LOCATION);
+    }
+    snet::types::SaveTextArchive(file.stream(), settings);
+    file.Commit();
+}
+
+void Bootstrapper::LoadOneTimeSettings(snet::types::OneTimeSettings& settings) {
+    // The record is optional: without a readable one the caller's values
+    // stand, and fields read before a failure keep what was read.
+    try {
+        const ResourceData resource = LoadResourceData(108, L"ONETIME");
+        std::istringstream in(
+            std::string(reinterpret_cast<const char*>(resource.data), resource.size));
+        snet::types::LoadTextArchive(in, settings);
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace sablewick

@@ -1,0 +1,185 @@
+// shell32: ShellExecuteExW with the verbs "open" and "runas": the consent
+// prompt, the taskkill and Windows Installer stand-ins, the elevated copy.
+#include "platform/winsim/api_support.h"
+
+#include <filesystem>
+#include <system_error>
+
+using winsim::ApiCall;
+using winsim::arg;
+using winsim::arg_ptr;
+using winsim::Machine;
+using winsim::Process;
+using winsim::TokenKind;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// hInstApp values of a failed launch.
+constexpr std::uintptr_t kSeErrFileNotFound = 2;
+constexpr std::uintptr_t kSeErrAccessDenied = 5;
+constexpr std::uintptr_t kSeErrNoAssociation = 31;
+constexpr std::uintptr_t kLaunched = 42;  // any value above 32
+
+nlohmann::json describe(const SHELLEXECUTEINFOW* info) {
+    if (!info) return nullptr;
+    return {{"cbSize", info->cbSize},     {"fMask", info->fMask},
+            {"hwnd", arg_ptr(info->hwnd)}, {"lpVerb", arg(info->lpVerb)},
+            {"lpFile", arg(info->lpFile)}, {"lpParameters", arg(info->lpParameters)},
+            {"lpDirectory", arg(info->lpDirectory)}, {"nShow", info->nShow}};
+}
+
+bool has_separator(const std::string& s) { return s.find_first_of("\\/") != std::string::npos; }
+
+std::string extension_of(const std::string& path) {
+    std::string name = winsim::file_name_of(path);
+    auto dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string system_folder(Machine& m) {
+    const auto* sys = m.folders.find("System");
+    return m.sandbox.host_path(sys ? sys->windows_path : std::string("C:\\Windows\\System32")).string();
+}
+
+// The file a request names, as a host path; empty when there is none.
+std::string find_file(Machine& m, const std::string& file, const std::string& directory) {
+    std::error_code ec;
+    if (has_separator(file)) {
+        auto host = m.sandbox.host_path(file);
+        return fs::is_regular_file(host, ec) ? host.string() : std::string();
+    }
+    for (const std::string& dir : {directory, system_folder(m)}) {
+        if (dir.empty()) continue;
+        auto host = m.sandbox.host_path(dir) / file;
+        if (fs::is_regular_file(host, ec)) return host.string();
+    }
+    return {};
+}
+
+bool is_own_program(Machine& m, const std::string& host_path) {
+    const std::string own = winsim::to_utf8(m.kernel.module_path);
+    if (host_path == own) return true;
+    std::error_code ec;
+    return fs::equivalent(host_path, own, ec);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
+    ApiCall call("ShellExecuteExW", {{"pExecInfo", describe(pExecInfo)}});
+    auto failed = [&](std::uintptr_t inst, DWORD error) {
+        if (pExecInfo) pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(inst);
+        call.args["pExecInfo"]["hInstApp"] = inst;
+        return call.fail(FALSE, error);
+    };
+    if (call.fault) {
+        if (pExecInfo) pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(kSeErrFileNotFound);
+        return call.fail(FALSE);
+    }
+    if (!pExecInfo || pExecInfo->cbSize != sizeof(SHELLEXECUTEINFOW)) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
+    Machine& m = call.m;
+    pExecInfo->hProcess = nullptr;
+
+    const std::string verb = pExecInfo->lpVerb ? winsim::to_utf8(pExecInfo->lpVerb) : std::string();
+    const bool runas = winsim::iequals(verb, "runas");
+    if (!runas && !verb.empty() && !winsim::iequals(verb, "open"))
+        return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
+
+    const std::string file = winsim::to_utf8(pExecInfo->lpFile);
+    const std::string parameters = winsim::to_utf8(pExecInfo->lpParameters);
+    const std::string directory = winsim::to_utf8(pExecInfo->lpDirectory);
+    if (file.empty()) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
+
+    // What the request starts.
+    enum class What { taskkill, installer, own_program, program } what;
+    std::string host;
+    if (!has_separator(file) && winsim::iequals(file, "taskkill.exe")) {
+        if (!m.programs.taskkill.present) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
+        what = What::taskkill;
+        host = (fs::path(system_folder(m)) / "taskkill.exe").string();
+    } else {
+        host = m.sandbox.host_path(file).string();
+        if (is_own_program(m, host)) {
+            what = What::own_program;  // the running program's file exists, wherever the sandbox puts it
+        } else {
+            host = find_file(m, file, directory);
+            if (host.empty()) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
+            const std::string ext = extension_of(host);
+            if (winsim::iequals(ext, ".msi"))
+                what = What::installer;
+            else if (winsim::iequals(ext, ".exe"))
+                what = What::program;
+            else
+                return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
+        }
+    }
+
+    Process p;
+    p.started_by = "ShellExecuteExW";
+    p.verb = verb;
+    p.file = file;
+    p.parameters = parameters;
+    p.directory = directory;
+    p.show = pExecInfo->nShow;
+    p.token = m.security.process_token;
+    p.user = m.security.process_user;
+    p.session = m.security.process_session;
+
+    if (runas && p.token != TokenKind::elevated_administrator && p.token != TokenKind::local_system) {
+        ++m.security.consent_prompts;
+        if (!m.security.consent_accepted) return failed(kSeErrAccessDenied, ERROR_CANCELLED);
+        p.token = TokenKind::elevated_administrator;
+    }
+
+    bool gives_handle = true;
+    std::shared_ptr<Process> started;
+    switch (what) {
+    case What::taskkill:
+        p.path = host;
+        p.command_line = "\"" + host + "\" " + parameters;
+        started = m.processes.add(m, std::move(p));
+        m.programs.run_taskkill(m, *started);
+        break;
+    case What::installer:
+        // The shell opens a package with the Windows Installer's registered
+        // command: msiexec /i "package" and the parameters after it.
+        p.path = (fs::path(system_folder(m)) / "msiexec.exe").string();
+        p.image = "msiexec.exe";
+        p.command_line = "\"" + p.path + "\" /i \"" + host + "\" " + parameters;
+        gives_handle = m.programs.installer.returns_process_handle;
+        started = m.processes.add(m, std::move(p));
+        m.programs.run_installer(m, *started, host);
+        break;
+    case What::own_program:
+    case What::program:
+        p.path = host;
+        p.command_line = "\"" + file + "\" " + parameters;
+        started = m.processes.add(m, std::move(p));
+        if (what == What::own_program) {
+            started->details["elevated_copy"] = runas;
+            const auto& script = m.programs.elevated_copy;
+            started->end(started->start_ms + script.duration_ms, script.exit_code, "exit");
+            if (runas && m.processes.spawn_real_elevated_copy && m.host.active) {
+                std::string error;
+                if (!m.processes.spawn_elevated_copy(m, *started, error)) {
+                    m.report_problem("the elevated copy could not be started: " + error);
+                    started->end(started->start_ms, 1, "exit");
+                }
+            }
+        }
+        break;
+    }
+
+    if ((pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) && gives_handle)
+        pExecInfo->hProcess = m.processes.open_process(m, started);
+    pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(kLaunched);
+    call.args["pExecInfo"]["hProcess"] = arg_ptr(pExecInfo->hProcess);
+    call.args["pExecInfo"]["hInstApp"] = kLaunched;
+    return call.done(TRUE);
+}
+
+}  // extern "C"

@@ -1,0 +1,323 @@
+#include "platform/winsim/programs.h"
+
+#include "platform/winsim/machine.h"
+#include "platform/winsim/processes.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kDefaultTrayPortLine[] = "tray-port = 22044\r\n";
+
+std::string lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Blanks separate, double quotes group and are dropped: the reading both
+// msiexec and taskkill give their command lines.
+std::vector<std::string> tokens_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::string cur;
+    bool quoted = false, any = false;
+    for (char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (any) out.push_back(cur);
+            cur.clear();
+            any = false;
+        } else {
+            cur += c;
+            any = true;
+        }
+    }
+    if (any) out.push_back(cur);
+    return out;
+}
+
+bool read_file(const fs::path& p, std::string& text) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool write_file(const fs::path& p, const std::string& text) {
+    std::error_code ec;
+    fs::create_directories(p.parent_path(), ec);
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+// Replaces the first line holding "tray-port" (its line end included) by
+// `line`, or appends `line` on a line of its own.
+std::string with_tray_port_line(std::string text, const std::string& line) {
+    auto at = text.find("tray-port");
+    if (at != std::string::npos) {
+        auto begin = text.rfind('\n', at);
+        begin = begin == std::string::npos ? 0 : begin + 1;
+        auto end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        return text.replace(begin, end - begin, line);
+    }
+    if (!text.empty() && text.back() != '\n') text += "\r\n";
+    return text + line;
+}
+
+std::string line_with_end(std::string line) {
+    if (line.empty() || line.back() != '\n') line += "\r\n";
+    return line;
+}
+
+}  // namespace
+
+nlohmann::json InstallerParameters::to_json() const {
+    nlohmann::json props = nlohmann::json::object();
+    for (const auto& [k, v] : properties) props[k] = v;
+    nlohmann::json j = {{"valid", valid}, {"ui", ui}, {"norestart", norestart}, {"properties", props}};
+    if (!error.empty()) j["error"] = error;
+    if (log) {
+        j["log"] = *log;
+        j["log_mode"] = log_mode;
+    }
+    return j;
+}
+
+InstallerParameters parse_installer_parameters(const std::string& parameters) {
+    InstallerParameters r;
+    auto refuse = [&r](std::string why) {
+        r.valid = false;
+        if (r.error.empty()) r.error = std::move(why);
+    };
+    const auto tokens = tokens_of(parameters);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& t = tokens[i];
+        if (!t.empty() && (t[0] == '/' || t[0] == '-')) {
+            const std::string opt = lower(t.substr(1));
+            if (opt == "norestart") {
+                r.norestart = true;
+            } else if (opt == "quiet" || opt == "passive" ||
+                       (!opt.empty() && opt[0] == 'q' &&
+                        opt.find_first_not_of("nbrf+-!", 1) == std::string::npos)) {
+                r.ui = opt;
+            } else if (!opt.empty() && opt[0] == 'l' &&
+                       opt.find_first_not_of("iwearucmopvx+!*", 1) == std::string::npos) {
+                if (i + 1 >= tokens.size() || tokens[i + 1].empty() || tokens[i + 1][0] == '/') {
+                    refuse("/" + opt + " without a log file");
+                    continue;
+                }
+                r.log_mode = opt.substr(1);
+                r.log = tokens[++i];
+            } else {
+                refuse("unknown option " + t);
+            }
+        } else if (auto eq = t.find('='); eq != std::string::npos && eq > 0) {
+            r.properties.emplace_back(t.substr(0, eq), t.substr(eq + 1));
+        } else {
+            refuse("unexpected argument " + t);
+        }
+    }
+    return r;
+}
+
+std::string Programs::config_host_path(Machine& m) {
+    const auto* pd = m.folders.find("ProgramData");
+    fs::path base = m.sandbox.host_path(pd ? pd->windows_path : std::string("C:\\ProgramData"));
+    return (base / "Sablewick" / "Sablewick Remote" / "SablewickRemote.cfg").string();
+}
+
+void Programs::run_taskkill(Machine& m, Process& p) {
+    const auto now = m.clock().now();
+    bool force = false;
+    std::string image;
+    std::string error;
+    const auto tokens = tokens_of(p.parameters);
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string opt = lower(tokens[i]);
+        if (opt == "/f") {
+            force = true;
+        } else if (opt == "/t") {
+        } else if (opt == "/im" && i + 1 < tokens.size()) {
+            image = tokens[++i];
+        } else if (error.empty()) {
+            error = "Invalid argument/option - '" + tokens[i] + "'.";
+        }
+    }
+    if (error.empty() && image.empty()) error = "Invalid syntax. /IM needs an image name.";
+    p.details = {{"force", force}, {"image", image}, {"ended", nlohmann::json::array()}};
+
+    if (taskkill.hang) {
+        p.details["hung"] = true;
+        return;  // runs on, ending nothing
+    }
+    DWORD code = 0;
+    if (!error.empty()) {
+        p.details["error"] = error;
+        code = 1;
+    } else {
+        auto targets = m.processes.running(m, image);
+        if (targets.empty()) {
+            code = 128;  // ERROR: The process "image" not found.
+        } else if (!force) {
+            code = 1;  // a windowless process can only be ended with /F
+        } else {
+            for (const auto& t : targets) {
+                t->end(now, 1, "taskkill");
+                p.details["ended"].push_back(t->id);
+            }
+        }
+    }
+    p.end(now + taskkill.duration_ms, code, "exit");
+}
+
+void Programs::run_installer(Machine& m, Process& p, const std::string& package) {
+    const auto now = m.clock().now();
+    InstallerParameters params = parse_installer_parameters(p.parameters);
+    nlohmann::json& d = p.details;
+    d = params.to_json();
+    d["package"] = package;
+
+    std::error_code ec;
+    std::uintmax_t size = fs::file_size(package, ec);
+    if (ec) size = 0;
+    d["package_size"] = size;
+    std::string head;
+    {
+        std::ifstream in(package, std::ios::binary);
+        char buf[8] = {};
+        in.read(buf, 8);
+        head.assign(buf, static_cast<std::size_t>(in.gcount()));
+    }
+    const bool is_msi = head == std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    d["package_is_msi"] = is_msi;
+    d["effects"] = nlohmann::json::array();
+
+    auto finish = [&](DWORD code) {
+        d["exit_code"] = code;
+        if (installer.hang)
+            d["hung"] = true;
+        else
+            p.end(now + installer.duration_ms, code, "exit");
+    };
+
+    if (!params.valid) return finish(kMsiInvalidCommandLine);
+
+    fs::path log;
+    if (params.log) {
+        log = m.sandbox.host_path(*params.log);
+        if (!fs::is_directory(log.parent_path(), ec)) {
+            d["log_written"] = false;
+            return finish(kMsiLogFailure);
+        }
+    }
+
+    std::string trail;
+    DWORD code = installer.exit_code;
+    if (installer.check_package && !is_msi) {
+        code = kMsiPackageInvalid;
+        trail += "MSI (c): This installation package could not be opened.\r\n";
+    } else {
+        const fs::path cfg = config_host_path(m);
+        for (const auto& e : installer.effects) {
+            std::string what;
+            bool ok = true;
+            if (e.contains("tray_port_line")) {
+                std::string text;
+                read_file(cfg, text);
+                ok = write_file(cfg, with_tray_port_line(text, line_with_end(e["tray_port_line"].get<std::string>())));
+                what = "tray-port line";
+            } else if (e.contains("write_config")) {
+                ok = write_file(cfg, e["write_config"].get<std::string>());
+                what = "configuration written";
+            } else if (e.contains("append_config")) {
+                std::string text;
+                read_file(cfg, text);
+                ok = write_file(cfg, text + e["append_config"].get<std::string>());
+                what = "configuration appended to";
+            } else if (e.contains("delete_config")) {
+                ok = fs::remove(cfg, ec) || !ec;
+                what = "configuration deleted";
+            } else if (e.contains("service")) {
+                const auto& s = e["service"];
+                const std::string name = s.value("name", std::string("SablewickRemote"));
+                m.services.apply(m, name, s);
+                what = "service " + name + " installed";
+            } else if (e.contains("write_file")) {
+                ok = write_file(m.sandbox.host_path(e["write_file"].get<std::string>()),
+                                e.value("text", std::string()));
+                what = "file " + e["write_file"].get<std::string>() + " written";
+            } else if (e.contains("delete_file")) {
+                ok = fs::remove(m.sandbox.host_path(e["delete_file"].get<std::string>()), ec) || !ec;
+                what = "file " + e["delete_file"].get<std::string>() + " deleted";
+            } else {
+                throw std::runtime_error("profile: unknown installer effect " + e.dump());
+            }
+            d["effects"].push_back({{"effect", what}, {"ok", ok}});
+            trail += "MSI (s): " + what + (ok ? "" : " FAILED") + "\r\n";
+        }
+    }
+
+    if (params.log) {
+        std::string text = "=== Verbose logging started (virtual time " + std::to_string(now) +
+                           " ms)  Calling process: msiexec.exe ===\r\n";
+        text += "MSI (c): Command line: " + p.command_line + "\r\n";
+        text += "MSI (c): Package: " + package + " (" + std::to_string(size) + " bytes)\r\n";
+        text += "Property(C): UILevel = " + params.ui + "\r\n";
+        for (const auto& [k, v] : params.properties) text += "Property(S): " + k + " = " + v + "\r\n";
+        text += trail;
+        text += "MSI (s): Product: Sablewick Remote -- Installation ended with exit code " + std::to_string(code) + ".\r\n";
+        if (installer.hang) text += "MSI (s): Waiting for an action that does not return.\r\n";
+        else text += "=== Verbose logging stopped ===\r\n";
+        d["log_written"] = write_file(log, text);
+    }
+    finish(code);
+}
+
+void Programs::load(const nlohmann::json& s, Machine&) {
+    if (!s.is_null() && !s.is_object()) throw std::runtime_error("profile: \"programs\" must be an object");
+    const nlohmann::json none = nlohmann::json::object();
+    const auto& j = s.is_object() ? s : none;
+
+    const auto& tk = j.value("taskkill", none);
+    taskkill.present = tk.value("present", taskkill.present);
+    taskkill.duration_ms = tk.value("duration_ms", taskkill.duration_ms);
+    taskkill.hang = tk.value("hang", taskkill.hang);
+
+    const auto& mi = j.value("msiexec", none);
+    installer.exit_code = mi.value("exit_code", installer.exit_code);
+    installer.duration_ms = mi.value("duration_ms", installer.duration_ms);
+    installer.hang = mi.value("hang", installer.hang);
+    installer.returns_process_handle = mi.value("process_handle", installer.returns_process_handle);
+    installer.check_package = mi.value("check_package", installer.check_package);
+    installer.effects = nlohmann::json::array();
+    if (!mi.contains("tray_port_line") && !mi.contains("effects"))
+        installer.effects.push_back({{"tray_port_line", kDefaultTrayPortLine}});
+    if (mi.contains("tray_port_line") && !mi["tray_port_line"].is_null())
+        installer.effects.push_back({{"tray_port_line", mi["tray_port_line"]}});
+    for (const auto& e : mi.value("effects", nlohmann::json::array())) {
+        if (!e.is_object()) throw std::runtime_error("profile: an installer effect is an object");
+        installer.effects.push_back(e);
+    }
+
+    const auto& ec = j.value("elevated_copy", none);
+    elevated_copy.exit_code = ec.value("exit_code", elevated_copy.exit_code);
+    elevated_copy.duration_ms = ec.value("duration_ms", elevated_copy.duration_ms);
+}
+
+void Programs::leaks(std::vector<std::string>&) const {
+    // The stand-ins hold nothing the product must release.
+}
+
+}  // namespace winsim

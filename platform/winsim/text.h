@@ -1,0 +1,13 @@
+// UTF-16 units (one per wchar_t, as the model's wide strings hold them) to
+// UTF-8 and back. Lone surrogates become U+FFFD on the way out.
+#pragma once
+
+#include <string>
+
+namespace winsim {
+
+std::string to_utf8(const std::wstring& w);
+std::string to_utf8(const wchar_t* w);
+std::wstring from_utf8(const std::string& s);
+
+}  // namespace winsim

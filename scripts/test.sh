@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the host build, the same under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and the Windows cross build, which compiles
+# every product source and the resource script with MinGW-w64 (without
+# linking: Debian has no Boost for MinGW). Exits non-zero if any stage fails.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh || exit 1
+
+jobs=$(nproc)
+failed=()
+
+stage() {
+  local name=$1
+  shift
+  echo
+  echo "======== $name"
+  local start=$SECONDS
+  if "$@"; then
+    echo "======== $name: passed ($((SECONDS - start)) s)"
+  else
+    echo "======== $name: FAILED ($((SECONDS - start)) s)"
+    failed+=("$name")
+  fi
+}
+
+host() {
+  cmake --preset host &&
+    cmake --build --preset host -j "$jobs" &&
+    ctest --preset host
+}
+
+host_asan() {
+  cmake --preset host-asan &&
+    cmake --build --preset host-asan -j "$jobs" &&
+    UBSAN_OPTIONS=print_stacktrace=1 ctest --preset host-asan
+}
+
+windows_mingw() {
+  cmake --preset windows-mingw &&
+    cmake --build --preset windows-mingw -j "$jobs"
+}
+
+stage "host" host
+stage "host-asan" host_asan
+stage "windows-mingw (compile only)" windows_mingw
+
+echo
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "test.sh: FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "test.sh: all stages passed"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job on the host: builds the setup program over the simulated
 # Windows and runs it once on the built-in default profile (an elevated
-# administrator on a machine with the agent installed). Prints what the
-# program did and leaves the sandbox, the simulated machine's files, behind.
+# administrator on a machine with the agent installed). The host program
+# prints what happened (message boxes, processes started, files written);
+# this adds the service calls from the trace and the sandbox's files, and
+# leaves the sandbox behind.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,27 +28,16 @@ echo
 if [ ! -s "$trace" ]; then
   echo "no trace was written to $trace"
 else
-  echo "==== Message boxes"
-  jq -r 'select(.call == "MessageBoxW")
-         | "  [" + (.args.lpCaption // "" | tostring) + "] "
-           + (.args.lpText // "" | tostring | gsub("\r\n"; "\n    "))' "$trace"
-
-  echo
-  echo "==== Processes started"
-  jq -r 'def words: map(select(. != null and . != "") | tostring) | join(" ");
-         def outcome: if .result == false or .result == 0 or .result == null
-                      then "failed, last error " + (.lastError | tostring) else "ok" end;
-         if .call == "ShellExecuteExW" then
-           ([.args | .. | objects | select(has("lpFile"))][0] // {}) as $i
-           | "  " + ([.call, $i.lpVerb, $i.lpFile, $i.lpParameters] | words) + "  (" + outcome + ")"
-         elif .call == "CreateProcessAsUserW" or .call == "CreateProcessW" then
-           "  " + ([.call, .args.lpApplicationName, .args.lpCommandLine] | words) + "  (" + outcome + ")"
+  echo "==== Service control, from the trace"
+  # lastError counts only when the call failed; a success leaves an older one.
+  jq -r 'def outcome: " -> " + (.result | tostring)
+                      + (if .result == 0 or .result == false or .result == null
+                         then " (failed, last error " + (.lastError | tostring) + ")" else "" end);
+         if .call == "OpenServiceW" then "  OpenServiceW " + (.args.lpServiceName | tostring) + outcome
+         elif .call == "ControlService" then "  ControlService dwControl=" + (.args.dwControl | tostring) + outcome
+         elif .call == "StartServiceW" then "  StartServiceW" + outcome
          else empty end' "$trace"
-
-  echo
-  echo "==== Service control"
-  jq -r 'select(.call == "OpenServiceW" or .call == "ControlService" or .call == "StartServiceW")
-         | "  " + .call + " " + (.args | tojson | .[0:160])' "$trace"
+  echo "  QueryServiceStatusEx polls: $(jq -r 'select(.call == "QueryServiceStatusEx") | .call' "$trace" | wc -l)"
 
   echo
   echo "==== Trace: $(wc -l < "$trace") calls in $trace"

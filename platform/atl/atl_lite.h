@@ -1,4 +1,4 @@
-// The three pieces of the Windows class library (ATL) that the setup program
+// The classes of the Windows class library (ATL) that the setup program
 // uses, written over the Win32 calls those classes make. MinGW has no ATL,
 // so both targets use this.
 //

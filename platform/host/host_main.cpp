@@ -113,6 +113,12 @@ int main(int argc, char** argv) {
                 return 2;
             }
             profile = nlohmann::json::parse(in, nullptr, true, true);
+            // An elevated copy's profile was written for it alone.
+            if (std::getenv("WINSIM_ELEVATED_COPY")) {
+                in.close();
+                std::error_code gone;
+                fs::remove(profile_path, gone);
+            }
         } else {
             profile = winsim::Machine::default_profile();
         }
@@ -147,7 +153,10 @@ int main(int argc, char** argv) {
         m.host.trace_path = fs::absolute(trace_path).string();
         // The elevated copy of a "runas" appends to the trace of the run that started it.
         const bool copy = std::getenv("WINSIM_ELEVATED_COPY") != nullptr;
-        trace.open(trace_path, std::ios::out | (copy ? std::ios::app : std::ios::trunc));
+        // Both runs write in append mode: the first run goes on logging while
+        // its copy runs, and a plain offset would overwrite the copy's lines.
+        if (!copy) std::ofstream(trace_path, std::ios::out | std::ios::trunc);
+        trace.open(trace_path, std::ios::out | std::ios::app);
         if (!trace) {
             std::cerr << "SablewickAgentSetup (host): cannot write WINSIM_TRACE " << trace_path << "\n";
             return 2;

@@ -95,7 +95,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpData) {
         if (*lpcbData < size)
             status = ERROR_MORE_DATA;
-        else
+        else if (size != 0)  // an empty value's data() may be null
             std::memcpy(lpData, v.data.data(), size);
     }
     if (lpcbData) *lpcbData = size;

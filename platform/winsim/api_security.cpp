@@ -56,6 +56,8 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthor
 }
 
 PVOID WINAPI FreeSid(PSID pSid) {
+    // A static owner may free its SID at exit, after the machine.
+    if (!winsim::Machine::current_or_null()) return nullptr;
     ApiCall call("FreeSid", {{"pSid", arg_ptr(pSid)}});
     // The failure return is the SID itself; it stays allocated.
     if (call.fault) return call.fail(static_cast<PVOID>(pSid));

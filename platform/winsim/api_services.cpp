@@ -241,6 +241,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* l
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
+    if (!winsim::Machine::current_or_null()) return TRUE;  // a static owner at exit
     ApiCall call("CloseServiceHandle", {{"hSCObject", arg_ptr(hSCObject)}});
     if (call.fault) return call.fail(FALSE);
     if (!call.m.services.close(hSCObject, call.m)) return call.fail(FALSE, ERROR_INVALID_HANDLE);

@@ -58,6 +58,7 @@ BOOL WINAPI CreateEnvironmentBlock(LPVOID* lpEnvironment, HANDLE hToken, BOOL bI
 }
 
 BOOL WINAPI DestroyEnvironmentBlock(LPVOID lpEnvironment) {
+    if (!winsim::Machine::current_or_null()) return TRUE;  // a static owner at exit
     ApiCall call("DestroyEnvironmentBlock", {{"lpEnvironment", arg_ptr(lpEnvironment)}});
     if (call.fault) return call.fail(FALSE);
     if (!call.m.sessions.destroy_block(lpEnvironment, call.m)) return call.fail(FALSE, ERROR_INVALID_PARAMETER);

@@ -141,6 +141,7 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     case What::taskkill:
         p.path = host;
         p.command_line = "\"" + host + "\" " + parameters;
+        gives_handle = m.programs.taskkill.returns_process_handle;
         started = m.processes.add(m, std::move(p));
         m.programs.run_taskkill(m, *started);
         break;

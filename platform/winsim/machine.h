@@ -42,6 +42,10 @@
 //       ... act on call.m (the current machine) ...
 //       return call.done(TRUE);                          // logs result + last error
 //   }
+//
+// A function that releases something (CloseHandle, FreeSid, RegCloseKey,
+// ...) may be called by a static destructor after the machine is gone: it
+// then checks Machine::current_or_null() first and succeeds doing nothing.
 #pragma once
 
 #include "platform/win32.h"

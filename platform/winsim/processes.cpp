@@ -111,7 +111,8 @@ int Processes::spawn_elevated_copy(Machine& m, Process& copy, std::string& error
     profile["process"]["process_id"] = copy.id;
     profile["process"]["tick_count"] = m.clock().now();
 
-    const auto profile_path = m.sandbox.root() / ("winsim-elevated-" + std::to_string(copy.id) + ".json");
+    // The copy's host entry removes this file once it has read it.
+    const auto profile_path = m.sandbox.root() / (".winsim-elevated-" + std::to_string(copy.id) + ".json");
     {
         std::ofstream out(profile_path, std::ios::binary | std::ios::trunc);
         out << profile.dump(2) << "\n";

@@ -114,7 +114,9 @@ InstallerParameters parse_installer_parameters(const std::string& parameters) {
                 r.ui = opt;
             } else if (!opt.empty() && opt[0] == 'l' &&
                        opt.find_first_not_of("iwearucmopvx+!*", 1) == std::string::npos) {
-                if (i + 1 >= tokens.size() || tokens[i + 1].empty() || tokens[i + 1][0] == '/') {
+                // The next token is the log, whatever it looks like: msiexec
+                // takes it as the file name.
+                if (i + 1 >= tokens.size() || tokens[i + 1].empty()) {
                     refuse("/" + opt + " without a log file");
                     continue;
                 }
@@ -294,6 +296,7 @@ void Programs::load(const nlohmann::json& s, Machine&) {
     taskkill.present = tk.value("present", taskkill.present);
     taskkill.duration_ms = tk.value("duration_ms", taskkill.duration_ms);
     taskkill.hang = tk.value("hang", taskkill.hang);
+    taskkill.returns_process_handle = tk.value("process_handle", taskkill.returns_process_handle);
 
     const auto& mi = j.value("msiexec", none);
     installer.exit_code = mi.value("exit_code", installer.exit_code);

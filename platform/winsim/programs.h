@@ -26,6 +26,7 @@ struct TaskkillScript {
     bool present = true;            // "taskkill.exe" can be started at all
     std::uint64_t duration_ms = 300;
     bool hang = false;              // never ends (and ends nothing)
+    bool returns_process_handle = true;  // false: the shell launch gives no hProcess
 };
 
 struct InstallerScript {

@@ -114,16 +114,6 @@ HANDLE Security::open_token(Machine& m, const Token& token) {
     return m.handles.open("token", std::make_shared<Token>(token), label);
 }
 
-Token Security::process_token_value() const {
-    Token t;
-    t.kind = process_token;
-    t.user = process_user;
-    t.session_id = process_session;
-    t.type = TokenPrimary;
-    t.origin = "the process";
-    return t;
-}
-
 void Security::load(const nlohmann::json& s, Machine&) {
     if (s.is_null()) return;
     if (!s.is_object()) throw std::runtime_error("profile: \"security\" must be an object");

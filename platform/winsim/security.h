@@ -84,8 +84,6 @@ struct Security {
 
     // A token handle through the machine's handle table.
     HANDLE open_token(Machine& m, const Token& token);
-    // The process token as a Token value (not a handle).
-    Token process_token_value() const;
 
     // Profile section "security": {"token": "elevated_administrator",
     // "user": "alice", "session": 1, "consent": "accept" | "decline"}.

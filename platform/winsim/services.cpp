@@ -35,12 +35,6 @@ std::string hex(std::uintptr_t v) {
 
 }  // namespace
 
-const char* service_state_name(DWORD state) {
-    for (const auto& [name, s] : kStates)
-        if (s == state) return name;
-    return "?";
-}
-
 Service* Services::find(const std::string& name) {
     auto it = services.find(key_of(name));
     return it == services.end() ? nullptr : &it->second;

@@ -95,6 +95,4 @@ private:
     std::uintptr_t next_ = 0x5C0000;
 };
 
-const char* service_state_name(DWORD state);
-
 }  // namespace winsim

@@ -12,7 +12,9 @@ namespace sablewick::snet::types {
 // Writes |settings| to |out|: the archive header, the record and one final
 // line feed. Throws boost::archive::archive_exception ("output stream error")
 // when the stream fails while an item is written; a failure of the final line
-// feed shows only in the stream's state.
+// feed shows only in the stream's state. The archive sets its own locale on
+// |out| while it writes; a file stream whose writes fail cannot take the
+// locale back, so write to memory and copy the bytes.
 void SaveTextArchive(std::ostream& out, const ClientSettings& settings);
 
 // Reads a record from |in| into |settings|. Throws

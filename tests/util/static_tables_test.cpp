@@ -4,6 +4,7 @@
 #include "sablewick/util/parse/object_registry.hpp"
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace {
@@ -34,24 +35,30 @@ TEST_F(ObjectRegistryTest, TeardownWithoutStateOnlyDeletesTheCriticalSection) {
     expect_no_leaks();
 }
 
+// Counts its deletions and the handles closed before the first of them.
 struct Tracked : CountedObject {
-    explicit Tracked(int& deleted) : deleted_(deleted) {}
-    ~Tracked() override { ++deleted_; }
+    Tracked(int& deleted, std::size_t& closed_before) : deleted_(deleted), closed_before_(closed_before) {}
+    ~Tracked() override {
+        if (deleted_++ == 0) closed_before_ = winsim::Machine::current().log.count("CloseHandle");
+    }
     int& deleted_;
+    std::size_t& closed_before_;
 };
 
 TEST_F(ObjectRegistryTest, TeardownWithStateClosesHandlesThenReleasesObjects) {
     int deleted = 0;
+    std::size_t closed_before = 0;
     {
         ObjectRegistry registry;
         ObjectRegistryState& state = registry.State();
         EXPECT_EQ(&registry.State(), &state);
         state.handles.second.reset(machine().handles.open("event"));
-        CountedRef shared(std::make_unique<Tracked>(deleted));
+        CountedRef shared(std::make_unique<Tracked>(deleted, closed_before));
         state.objects["a"] = shared;
         state.objects["b"] = shared;
     }
     EXPECT_EQ(deleted, 1);
+    EXPECT_EQ(closed_before, 1u);
     EXPECT_EQ(calls("CloseHandle").size(), 1u);
     EXPECT_EQ(calls("DeleteCriticalSection").size(), 1u);
     expect_no_leaks();

@@ -118,7 +118,7 @@ TEST(InstallerParameters, ReadAsMsiexecReadsThem) {
         {"ONETIME_ID", "0a1b2c3d-0000-4000-8000-00000000abcd"}, {"NAME", "a b"}};
     EXPECT_EQ(p.properties, props);
 
-    for (const char* refused : {" /qn /l*v", " /qn /x", " /qn stray", " /l*v /qn"}) {
+    for (const char* refused : {" /qn /l*v", " /qn /x", " /qn stray", " /l*v \"\""}) {
         SCOPED_TRACE(refused);
         EXPECT_FALSE(winsim::parse_installer_parameters(refused).valid);
     }

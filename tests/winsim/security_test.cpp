@@ -5,7 +5,11 @@
 #include "platform/winsim/api_support.h"
 #include "platform/winsim/status_codes.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -150,6 +154,35 @@ TEST_F(Security, RunasAsksForConsentWithoutFullRights) {
         EXPECT_EQ(started[0]->details["elevated_copy"], true);
     }
     expect_no_leaks();
+}
+
+// In a host run an accepted "runas" starts the program once more, for
+// real: an elevated administrator over the same sandbox, appending to the
+// same trace, with the command line Windows would give it.
+TEST_F(Security, HostRunStartsTheElevatedCopyForReal) {
+    auto profile = winsim::Machine::default_profile();
+    profile["security"]["token"] = "filtered_administrator";
+    auto run = winsim::test::run_host_program(profile, {"--company_id", "A B"}, temp_dir() / "host");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::map<int, std::vector<nlohmann::json>> by_pid;
+    for (const auto& line : run.trace) by_pid[line.value("pid", 0)].push_back(line);
+    ASSERT_EQ(by_pid.size(), 2u) << run.out;
+    const auto& first = by_pid.begin()->second;
+    const auto& copy = std::next(by_pid.begin())->second;
+    auto runas = std::find_if(first.begin(), first.end(), [](const nlohmann::json& l) {
+        return l["call"] == "ShellExecuteExW" && l["args"]["pExecInfo"]["lpVerb"] == "runas";
+    });
+    ASSERT_NE(runas, first.end());
+    EXPECT_EQ((*runas)["result"], 1);
+    const std::string program = (*runas)["args"]["pExecInfo"]["lpFile"];
+    const std::string parameters = (*runas)["args"]["pExecInfo"]["lpParameters"];
+    ASSERT_FALSE(copy.empty());
+    auto line = std::find_if(copy.begin(), copy.end(), [](const nlohmann::json& l) { return l["call"] == "GetCommandLineW"; });
+    ASSERT_NE(line, copy.end());
+    EXPECT_EQ((*line)["result"], "\"" + program + "\" " + parameters);
+    // The copy's profile, written for it alone, is gone again.
+    for (const auto& e : std::filesystem::directory_iterator(run.sandbox))
+        EXPECT_EQ(e.path().filename().string().rfind(".winsim-elevated-", 0), std::string::npos);
 }
 
 }  // namespace

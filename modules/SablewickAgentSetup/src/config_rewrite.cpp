@@ -23,6 +23,25 @@ std::pair<std::string::size_type, std::string::size_type> TrayPortLineBounds(
     return {begin, lineFeed == std::string::npos ? text.size() : lineFeed};
 }
 
+// |text| with its tray-port line replaced by |line|; unchanged when |text|
+// has none.
+std::string ReplaceTrayPortLine(std::string text, const std::string& line) {
+    const auto [begin, end] = TrayPortLineBounds(text);
+    if (begin != std::string::npos) text.replace(begin, end - begin, line);
+    return text;
+}
+
+// What an update writes back: |previous| as it was before the installer,
+// taking the tray-port line of |current| when both have one.
+std::string MergeUpdatedConfig(const std::string& previous, const std::string& current) {
+    const std::string installedLine = ExtractTrayPortLine(current);
+    const std::string previousLine = ExtractTrayPortLine(previous);
+    // A side without the line has nothing to say about it: keep the user's.
+    if (installedLine.empty() || previousLine.empty() || installedLine == previousLine)
+        return previous;
+    return ReplaceTrayPortLine(previous, installedLine);
+}
+
 }  // namespace
 
 std::string ExtractTrayPortLine(const std::string& text) {
@@ -35,21 +54,6 @@ std::string ReadConfigText(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::in | std::ios::binary);
     if (!in) return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string ReplaceTrayPortLine(std::string text, const std::string& line) {
-    const auto [begin, end] = TrayPortLineBounds(text);
-    if (begin != std::string::npos) text.replace(begin, end - begin, line);
-    return text;
-}
-
-std::string MergeUpdatedConfig(const std::string& previous, const std::string& current) {
-    const std::string installedLine = ExtractTrayPortLine(current);
-    const std::string previousLine = ExtractTrayPortLine(previous);
-    // A side without the line has nothing to say about it: keep the user's.
-    if (installedLine.empty() || previousLine.empty() || installedLine == previousLine)
-        return previous;
-    return ReplaceTrayPortLine(previous, installedLine);
 }
 
 void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,

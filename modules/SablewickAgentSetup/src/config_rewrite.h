@@ -18,14 +18,6 @@ std::string ExtractTrayPortLine(const std::string& text);
 // The file's bytes as stored; a missing or unreadable file reads as empty.
 std::string ReadConfigText(const std::filesystem::path& file);
 
-// |text| with its tray-port line replaced by |line|; unchanged when |text|
-// has none.
-std::string ReplaceTrayPortLine(std::string text, const std::string& line);
-
-// The configuration an update writes back: |previous| as it was before the
-// installer, taking the tray-port line of |current| when both have one.
-std::string MergeUpdatedConfig(const std::string& previous, const std::string& current);
-
 // A run without "update": the file becomes the template again, carrying the
 // installer's tray-port line into the template's own.
 void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,

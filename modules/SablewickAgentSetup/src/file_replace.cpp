@@ -35,9 +35,21 @@ FileReplacement::~FileReplacement() {
     if (!done_) Discard();
 }
 
+// Closes the stream; false when the final flush or the close failed. A file
+// buffer whose flush failed may throw from close() (its conversion facet is
+// gone); the file is closed all the same.
+bool FileReplacement::Close() noexcept {
+    try {
+        out_.close();
+    } catch (...) {
+        return false;
+    }
+    return !out_.fail();
+}
+
 void FileReplacement::Discard() noexcept {
     done_ = true;
-    if (out_.is_open()) out_.close();
+    if (out_.is_open()) Close();
     // Only a file this object opened is removed; whatever stood in the new
     // file's place when the open failed is not ours.
     if (opened_) {
@@ -51,9 +63,7 @@ void FileReplacement::Commit() {
         Discard();
         ThrowUnableToWrite(target_, BOOST_CURRENT_LOCATION);
     }
-    out_.flush();
-    out_.close();  // sets failbit when the final flush or the close fails
-    if (out_.fail()) {
+    if (!Close()) {
         Discard();
         ThrowUnableToWrite(target_, BOOST_CURRENT_LOCATION);
     }

@@ -36,6 +36,7 @@ public:
     static std::filesystem::path NewFilePath(const std::filesystem::path& target);
 
 private:
+    bool Close() noexcept;
     void Discard() noexcept;
 
     std::filesystem::path target_;

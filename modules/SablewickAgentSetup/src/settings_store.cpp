@@ -29,12 +29,18 @@ snet::types::ClientSettings Bootstrapper::LoadSettings() {
 void Bootstrapper::SaveSettings(const snet::types::ClientSettings& settings) {
     // The agent cannot read a cut-off settings file, so the record goes to a
     // new file that replaces the old one only once it is whole.
+    // The archive is made in memory: it changes the locale of the stream it
+    // writes to, which a file stream cannot take once its writes have failed.
+    std::ostringstream archive;
+    snet::types::SaveTextArchive(archive, settings);
+    const std::string bytes = archive.str();
+
     FileReplacement file(GetDatFilePath());
     if (!file.is_open()) {
         boost::throw_exception(std::runtime_error("Unable to open settings file to write"),
                                BOOST_CURRENT_LOCATION);
     }
-    snet::types::SaveTextArchive(file.stream(), settings);
+    file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.Commit();
 }
 

@@ -76,6 +76,8 @@ void UAC::RunElevated(const std::wstring& parameters) {
             // A declined consent prompt is the user's answer, not a failure.
             if (::GetLastError() != ERROR_CANCELLED) CheckOSError(FALSE);
         }
+        // With no mask the shell hands back no process; should one come, it
+        // is closed here, since nothing waits for the elevated copy.
         kyv::win::unique_handle process(request.hProcess);
     } catch (const std::exception& e) {
         errorSignal(std::string(e.what()));

@@ -1,0 +1,181 @@
+// Whole runs of Install on the simulated machine: a first installation, the
+// kinds of update, and the ways a run ends early.
+#include "config_rewrite.h"
+#include "file_replace.h"
+
+#include "install_fixture.h"
+
+#include <boost/uuid/uuid_io.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+using install_test::InstallTest;
+using install_test::kAgentFolder;
+using install_test::kConfig;
+using install_test::kSettings;
+using install_test::kTrayProgram;
+using install_test::Options;
+namespace fs = std::filesystem;
+
+// The settings file of an installed agent, with its identities.
+const char kInstalledSettings[] =
+    "22 serialization::archive 13 0 2 7d3a90c4-5b21-4e8f-9a6c-0f12b3e4d5a6 "
+    "b2cdac20-187f-6fc0-0f51-c10147f7d51b 1 00000000-0000-0000-0000-000000000000\r\n";
+// What the default installer stand-in leaves in the configuration file.
+const char kInstallersLine[] = "tray-port=27015\r\n";
+
+class InstallSequence : public InstallTest {
+protected:
+    std::size_t first_call(const std::string& name) {
+        const auto names = machine().log.names();
+        return std::find(names.begin(), names.end(), name) - names.begin();
+    }
+    std::size_t resource_lookups(const std::string& type) {
+        std::size_t n = 0;
+        for (const auto& r : calls("FindResourceW"))
+            if (r.args["lpType"] == type) ++n;
+        return n;
+    }
+};
+
+TEST_F(InstallSequence, FirstInstallationOnACleanMachine) {
+    nlohmann::json p = profile();
+    p["files"] = nlohmann::json::object();
+    p["services"] = nlohmann::json::object();
+    p["processes"]["running"] = nlohmann::json::array();
+    p["programs"]["msiexec"]["effects"] = {
+        {{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
+        {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
+        {{"service",
+          {{"name", "SablewickRemote"},
+           {"binary_path", "\"" + kAgentFolder + "\\SablewickRemote.exe\""},
+           {"state", "running"},
+           {"stop_polls", 2}}}},
+    };
+    reset(p);
+    const auto b = bootstrapper({false, false, false, "7D3A90C4-5B21-4E8F-9A6C-0F12B3E4D5A6"});
+
+    EXPECT_EQ(b->Install(), 0);
+
+    EXPECT_EQ(read_file(kConfig), config_template());
+    const auto settings = b->LoadSettings();
+    EXPECT_EQ(boost::uuids::to_string(settings.companyId), "7d3a90c4-5b21-4e8f-9a6c-0f12b3e4d5a6");
+    EXPECT_FALSE(settings.computerId.is_nil());
+    for (const auto& taskkill : started("taskkill.exe")) EXPECT_TRUE(taskkill->details["ended"].empty());
+    EXPECT_EQ(started("msiexec.exe").size(), 1u);
+    EXPECT_EQ(agent_service().stop_requests, 1u);
+    EXPECT_EQ(agent_service().starts, 1u);
+    EXPECT_EQ(agent_service().state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(started("SablewickTrayAgent.exe").size(), 1u);
+    // In this order: installer, service restart, tray program.
+    EXPECT_LT(first_call("WaitForSingleObject"), first_call("ControlService"));
+    EXPECT_LT(first_call("StartServiceW"), first_call("CreateProcessAsUserW"));
+    EXPECT_TRUE(temp_packages().empty());
+    EXPECT_TRUE(message_boxes().empty());
+    expect_no_leaks();
+}
+
+TEST_F(InstallSequence, UpdateKeepsBothFilesAndLeavesTheService) {
+    write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
+    write_file(kSettings, kInstalledSettings);
+
+    EXPECT_EQ(install({false, true, false, "11111111-2222-3333-4444-555555555555"}), 0);
+
+    EXPECT_EQ(read_file(kSettings), kInstalledSettings);  // company_id has no effect
+    EXPECT_EQ(read_file(kConfig), "# mine\r\ntray-port=27015\r\nkey = user\r\n");
+    EXPECT_EQ(resource_lookups("CFG"), 0u);
+    EXPECT_EQ(resource_lookups("DAT"), 0u);
+    EXPECT_TRUE(calls("ControlService").empty());
+    EXPECT_TRUE(calls("StartServiceW").empty());
+    EXPECT_EQ(started("taskkill.exe").size(), 2u);
+    EXPECT_EQ(started("SablewickTrayAgent.exe").size(), 1u);
+    expect_no_leaks();
+}
+
+TEST_F(InstallSequence, UpdateWithoutUsableConfigurationLeavesTheInstallersFile) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> config;  // none: no file
+        std::string result;
+        std::size_t templateLookups;
+    };
+    const Case cases[] = {
+        {"no configuration file", std::nullopt, config_template() + kInstallersLine, 1},
+        {"empty configuration file", "", kInstallersLine, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        write_file(kSettings, kInstalledSettings);
+        if (c.config) write_file(kConfig, *c.config);
+
+        EXPECT_EQ(install({false, true}), 0);
+
+        EXPECT_EQ(read_file(kConfig), c.result);
+        EXPECT_EQ(resource_lookups("CFG"), c.templateLookups);
+        expect_no_leaks();
+    }
+}
+
+TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
+    for (bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "silent" : "interactive");
+        reset(profile());
+        write_file(kConfig + "\\inside", "a folder where the file should be");
+
+        EXPECT_EQ(install({silent}), -1);
+
+        if (silent) {
+            EXPECT_TRUE(message_boxes().empty());
+        } else {
+            ASSERT_EQ(message_boxes().size(), 1u);
+            const std::string text = message_boxes()[0].text_utf8();
+            EXPECT_NE(text.find("remove"), std::string::npos) << text;
+            EXPECT_NE(text.find(host_path(kConfig).string()), std::string::npos) << text;
+        }
+        EXPECT_FALSE(file_exists(kSettings));
+        EXPECT_TRUE(calls("ShellExecuteExW").empty());
+        EXPECT_TRUE(calls("OpenSCManagerW").empty());
+        expect_no_leaks();
+    }
+}
+
+// An update whose write-back fails must not cost the user the file.
+TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
+    write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
+    write_file(kSettings, kInstalledSettings);
+    fs::create_symlink("/dev/full", sablewick::FileReplacement::NewFilePath(host_path(kConfig)));
+
+    EXPECT_EQ(install({false, true}), -1);
+
+    ASSERT_EQ(message_boxes().size(), 1u);
+    const std::string text = message_boxes()[0].text_utf8();
+    const std::string expected = "Unable to write " + host_path(kConfig).string();
+    EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
+    // As the installer left it, not empty or cut off.
+    EXPECT_EQ(read_file(kConfig), "# mine\r\ntray-port=27015\r\nkey = user\r\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::FileReplacement::NewFilePath(host_path(kConfig)))));
+    EXPECT_TRUE(started("SablewickTrayAgent.exe").empty());
+    EXPECT_TRUE(temp_packages().empty());
+    expect_no_leaks();
+}
+
+TEST_F(InstallSequence, UntestableTrayProgramEndsTheRun) {
+    const fs::path tray = host_path(kTrayProgram);
+    fs::remove(tray);
+    fs::create_symlink(tray, tray);
+
+    EXPECT_EQ(install(), -1);
+
+    ASSERT_EQ(message_boxes().size(), 1u);
+    EXPECT_NE(message_boxes()[0].text_utf8().find(tray.string()), std::string::npos);
+    EXPECT_EQ(agent_service().starts, 1u);  // the steps before it ran
+    EXPECT_TRUE(temp_packages().empty());
+    expect_no_leaks();
+}
+
+}  // namespace

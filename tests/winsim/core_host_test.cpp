@@ -1,0 +1,28 @@
+// The host program: its arguments become the simulated command line and its
+// trace holds one JSON object per call.
+#include "support/machine_fixture.h"
+
+namespace {
+
+TEST(HostProgram, ArgumentsReachTheCommandLineAndTheTraceIsWritten) {
+    winsim::test::TempFolder dir;
+    auto run = winsim::test::run_host_program(winsim::Machine::default_profile(),
+                                              {"--notray", "with blank", "q\"uote"}, dir.path());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_FALSE(run.trace.empty());
+    for (const auto& line : run.trace)
+        for (const char* key : {"call", "args", "result", "lastError"}) ASSERT_TRUE(line.contains(key)) << line;
+
+    const nlohmann::json* split = nullptr;
+    for (const auto& line : run.trace)
+        if (line["call"] == "CommandLineToArgvW" && !split) split = &line;
+    ASSERT_NE(split, nullptr);
+    const auto& argv = (*split)["args"]["argv"];
+    ASSERT_EQ(argv.size(), 4u);
+    EXPECT_EQ(argv[1], "--notray");
+    EXPECT_EQ(argv[2], "with blank");
+    EXPECT_EQ(argv[3], "q\"uote");
+    EXPECT_NE(run.out.find("sandbox: " + run.sandbox.string()), std::string::npos) << run.out;
+}
+
+}  // namespace

@@ -7,12 +7,12 @@
 # Boost for MinGW can do, and what CI checks.
 add_custom_target(sablewick_windows_compile)
 add_dependencies(sablewick_windows_compile
-  kyv sablewick_util sablewick_settings sablewick_setup sablewick_resources)
+  kyv sablewick_util sablewick_util_tables sablewick_settings sablewick_setup sablewick_resources)
 
 if(MSVC OR SABLEWICK_MINGW_BOOST_ROOT)
   add_executable(SablewickAgentSetup WIN32 $<TARGET_OBJECTS:sablewick_resources>)
   target_link_libraries(SablewickAgentSetup PRIVATE
-    sablewick_setup
+    sablewick_setup sablewick_util_tables
     shell32 ole32 advapi32 user32 wtsapi32 userenv iphlpapi
     # Boost: Asio's sockets, Filesystem's random numbers
     ws2_32 mswsock bcrypt)

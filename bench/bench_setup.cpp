@@ -275,7 +275,9 @@ int BenchHostRss(int runs) {
     const std::uintmax_t programSize = fs::file_size(SABLEWICK_HOST_PROGRAM);
     // The same program doing nothing: without rights a silent run ends at
     // once. Its figure holds the program, its libraries and the machine.
-    const std::string idle = R"({"security": {"token": "standard_user"}})";
+    nlohmann::json idleProfile = winsim::Machine::default_profile();
+    idleProfile["security"]["token"] = "standard_user";
+    const std::string idle = idleProfile.dump();
     std::vector<double> full, fullAnon, nothing, nothingAnon;
     for (int i = 0; i < runs; ++i) {
         const ChildRun a = RunHostProgram(temp.path() / ("install-" + std::to_string(i)), "", {});
@@ -285,9 +287,10 @@ int BenchHostRss(int runs) {
             std::printf("host-rss: a run of %s failed\n", SABLEWICK_HOST_PROGRAM);
             return 1;
         }
-        const fs::path unpackedLog = temp.path() / ("install-" + std::to_string(i)) / "sandbox";
-        if (!fs::exists(unpackedLog)) {
-            std::printf("host-rss: the installing run left no sandbox\n");
+        const fs::path settings = temp.path() / ("install-" + std::to_string(i)) / "sandbox" / "C"
+                                  / "ProgramData" / "Sablewick" / "Sablewick Remote" / "SablewickRemote.dat";
+        if (!fs::exists(settings)) {
+            std::printf("host-rss: the installing run wrote no settings file\n");
             return 1;
         }
         full.push_back(static_cast<double>(a.peakKb));

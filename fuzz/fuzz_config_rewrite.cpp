@@ -82,9 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fuzz::InputScope scope;
     winsim::Machine& m = fuzz::TheMachine();
     static sablewick::Bootstrapper bootstrapper(nullptr);
-    static const std::filesystem::path configFile = bootstrapper.GetConfigFilePath();
-    static const std::shared_ptr<winsim::Resource> templ =
-        m.modules.find_resource(winsim::ResourceKey::of_name(L"CFG"), winsim::ResourceKey::of_id(104));
+    static fuzz::PerMachine<std::filesystem::path> configFiles;
+    const std::filesystem::path& configFile = configFiles.get([&] { return bootstrapper.GetConfigFilePath(); });
+    static fuzz::PerMachine<std::shared_ptr<winsim::Resource>> templates;
+    const std::shared_ptr<winsim::Resource>& templ = templates.get([&] {
+        return m.modules.find_resource(winsim::ResourceKey::of_name(L"CFG"), winsim::ResourceKey::of_id(104));
+    });
     if (!templ) fuzz::Fail("the program carries its configuration template");
 
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -13,11 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fuzz::InputScope scope;
     winsim::Machine& m = fuzz::TheMachine();
     static sablewick::Bootstrapper bootstrapper(nullptr);
-    static winsim::Resource& record =
-        m.modules.add_resource(winsim::ResourceKey::of_name(L"ONETIME"), winsim::ResourceKey::of_id(108),
-                               0, {});
+    static fuzz::PerMachine<winsim::Resource*> records;
+    winsim::Resource* record = records.get([&] {
+        return &m.modules.add_resource(winsim::ResourceKey::of_name(L"ONETIME"),
+                                       winsim::ResourceKey::of_id(108), 0, {});
+    });
     // Exactly the input's bytes, so that a read past them is caught.
-    record.own(std::vector<unsigned char>(data, data + size));
+    record->own(std::vector<unsigned char>(data, data + size));
 
     sablewick::snet::types::OneTimeSettings settings;
     try {

@@ -38,7 +38,8 @@ bool Same(const sablewick::snet::types::ClientSettings& a,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzz::InputScope scope;
     sablewick::Bootstrapper& bootstrapper = TheBootstrapper();
-    static const std::filesystem::path file = bootstrapper.GetDatFilePath();
+    static fuzz::PerMachine<std::filesystem::path> settingsFile;
+    const std::filesystem::path& file = settingsFile.get([&] { return bootstrapper.GetDatFilePath(); });
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);

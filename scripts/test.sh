@@ -30,7 +30,15 @@ stage() {
 host() {
   cmake --preset host &&
     cmake --build --preset host -j "$jobs" &&
-    ctest --preset host
+    ctest --preset host &&
+    sweep_summary build/host
+}
+
+# ctest shows a passing test's output only on failure; the fault sweep's
+# figures (runs and violations per road) are worth seeing on every run.
+sweep_summary() {
+  "$1/tests/test_sweep" | grep '^fault sweep:'
+  return "${PIPESTATUS[0]}"
 }
 
 host_asan() {

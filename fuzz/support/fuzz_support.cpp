@@ -6,12 +6,33 @@
 
 namespace fuzz {
 
+namespace {
+
+constexpr unsigned kInputsPerMachine = 20000;
+
+std::unique_ptr<winsim::Machine>& Current() {
+    // At a normal exit the machine's destructor removes the sandbox.
+    static std::unique_ptr<winsim::Machine> machine;
+    return machine;
+}
+
+unsigned g_generation = 0;
+unsigned g_inputs = 0;
+
+}  // namespace
+
 winsim::Machine& TheMachine() {
-    // Leaked on purpose only if the process dies; at a normal exit the
-    // destructor removes the sandbox.
-    static std::unique_ptr<winsim::Machine> machine =
-        std::make_unique<winsim::Machine>(winsim::Machine::default_profile());
+    auto& machine = Current();
+    if (!machine) {
+        machine = std::make_unique<winsim::Machine>(winsim::Machine::default_profile());
+        ++g_generation;
+    }
     return *machine;
+}
+
+unsigned MachineGeneration() {
+    TheMachine();
+    return g_generation;
 }
 
 InputScope::InputScope() {
@@ -20,7 +41,11 @@ InputScope::InputScope() {
     m.set_last_error(0);
 }
 
-InputScope::~InputScope() { TheMachine().log.clear(); }
+InputScope::~InputScope() {
+    TheMachine().log.clear();
+    // Only one machine may be current: the old one goes first.
+    if (++g_inputs % kInputsPerMachine == 0) Current().reset();
+}
 
 std::wstring WideFromBytes(const std::uint8_t* data, std::size_t size) {
     std::wstring out;

@@ -13,8 +13,31 @@ namespace fuzz {
 
 // The default machine (an elevated administrator with the agent installed)
 // over a fresh sandbox under the temporary folder, built on first use and
-// removed at exit.
+// removed at exit. It is built anew every few thousand inputs: the model
+// remembers every block and handle ever released (to tell a double release),
+// which under AddressSanitizer, whose quarantine keeps addresses from being
+// reused, would grow without end in a long run. MachineGeneration() counts
+// the machines, so that a target can refresh what it took from the last one.
 winsim::Machine& TheMachine();
+unsigned MachineGeneration();
+
+// What a target takes from the machine (a resource, a path) once per machine.
+template <class T>
+class PerMachine {
+public:
+    template <class Make>
+    T& get(Make make) {
+        if (generation_ != MachineGeneration()) {
+            value_ = make();
+            generation_ = MachineGeneration();
+        }
+        return value_;
+    }
+
+private:
+    unsigned generation_ = 0;
+    T value_{};
+};
 
 // One input's stay on the machine: the call log is emptied when it ends, so
 // that a long run does not grow it and libFuzzer's per-input leak check

@@ -72,8 +72,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!winsim::Machine::current_or_null()) return TRUE;
     ApiCall call("CloseHandle", {{"hObject", arg_ptr(hObject)}});
     if (const auto* e = call.m.handles.find(hObject)) call.args["kind"] = e->kind;
-    if (call.fault) return call.fail(FALSE);
-    if (!call.m.handles.close(hObject)) return call.fail(FALSE, ERROR_INVALID_HANDLE);
+    const bool closed = call.m.handles.close(hObject);
+    if (call.fault) return call.fail(FALSE);  // see release_fault_note in api_support.h
+    if (!closed) return call.fail(FALSE, ERROR_INVALID_HANDLE);
     return call.done(TRUE);
 }
 

@@ -28,9 +28,10 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     if (!winsim::Machine::current_or_null()) return nullptr;
     ApiCall call("LocalFree", {{"hMem", arg_ptr(hMem)}});
     if (!hMem) return call.done(HLOCAL{nullptr});
-    if (call.fault) return call.fail(hMem);
     // Success is a null result; a failure hands the block back.
-    if (!call.m.memory.free(Memory::Allocator::local, hMem)) return call.fail(hMem, ERROR_INVALID_HANDLE);
+    const bool freed = call.m.memory.free(Memory::Allocator::local, hMem);
+    if (call.fault) return call.fail(hMem);  // see release_fault_note in api_support.h
+    if (!freed) return call.fail(hMem, ERROR_INVALID_HANDLE);
     return call.done(HLOCAL{nullptr});
 }
 

@@ -60,18 +60,17 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     // Function-local statics free their libraries at exit, after the machine.
     if (!winsim::Machine::current_or_null()) return TRUE;
     ApiCall call("FreeLibrary", {{"hLibModule", arg_ptr(hLibModule)}});
-    if (call.fault) return call.fail(FALSE);
     auto& m = call.m;
     auto* mod = m.modules.by_handle(hLibModule);
     if (!mod) {
         m.report_problem("FreeLibrary of a module handle that is not loaded");
         return call.fail(FALSE, ERROR_INVALID_HANDLE);
     }
-    if (mod->load_count == 0) {
+    if (mod->load_count == 0)
         m.report_problem("FreeLibrary of " + mod->name + " without a matching LoadLibraryExW");
-        return call.done(TRUE);
-    }
-    if (--mod->load_count == 0 && mod == &m.modules.wininet) mod->loaded = false;
+    else if (--mod->load_count == 0 && mod == &m.modules.wininet)
+        mod->loaded = false;
+    if (call.fault) return call.fail(FALSE);  // see release_fault_note in api_support.h
     return call.done(TRUE);
 }
 

@@ -106,13 +106,14 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     if (!winsim::Machine::current_or_null()) return ERROR_SUCCESS;
     ApiCall call("RegCloseKey", {{"hKey", hkey_arg(hKey)}});
-    if (call.fault) return call.fail_status(call.fault->lstatus());
-    if (predefined(hKey)) return call.done(LSTATUS{ERROR_SUCCESS});
-    auto& reg = call.m.registry;
-    if (!reg.open_keys.erase(hKey)) {
-        reg.problems.push_back("RegCloseKey of an HKEY that is not open (closed twice, or never opened)");
-        return call.fail_status(LSTATUS{ERROR_INVALID_HANDLE});
+    bool closed = true;
+    if (!predefined(hKey)) {
+        auto& reg = call.m.registry;
+        closed = reg.open_keys.erase(hKey) != 0;
+        if (!closed) reg.problems.push_back("RegCloseKey of an HKEY that is not open (closed twice, or never opened)");
     }
+    if (call.fault) return call.fail_status(call.fault->lstatus());  // see release_fault_note in api_support.h
+    if (!closed) return call.fail_status(LSTATUS{ERROR_INVALID_HANDLE});
     return call.done(LSTATUS{ERROR_SUCCESS});
 }
 

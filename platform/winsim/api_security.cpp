@@ -59,10 +59,11 @@ PVOID WINAPI FreeSid(PSID pSid) {
     // A static owner may free its SID at exit, after the machine.
     if (!winsim::Machine::current_or_null()) return nullptr;
     ApiCall call("FreeSid", {{"pSid", arg_ptr(pSid)}});
-    // The failure return is the SID itself; it stays allocated.
-    if (call.fault) return call.fail(static_cast<PVOID>(pSid));
     if (auto v = call.m.security.live_sid(pSid)) call.args["sid"] = v->text();
-    if (!call.m.security.free_sid(pSid, call.m)) return call.fail(static_cast<PVOID>(pSid), ERROR_INVALID_PARAMETER);
+    const bool freed = call.m.security.free_sid(pSid, call.m);
+    // The failure return is the SID itself.
+    if (call.fault) return call.fail(static_cast<PVOID>(pSid));  // see release_fault_note in api_support.h
+    if (!freed) return call.fail(static_cast<PVOID>(pSid), ERROR_INVALID_PARAMETER);
     return call.done(static_cast<PVOID>(nullptr));
 }
 

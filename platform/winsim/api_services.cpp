@@ -243,8 +243,9 @@ BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* l
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
     if (!winsim::Machine::current_or_null()) return TRUE;  // a static owner at exit
     ApiCall call("CloseServiceHandle", {{"hSCObject", arg_ptr(hSCObject)}});
-    if (call.fault) return call.fail(FALSE);
-    if (!call.m.services.close(hSCObject, call.m)) return call.fail(FALSE, ERROR_INVALID_HANDLE);
+    const bool closed = call.m.services.close(hSCObject, call.m);
+    if (call.fault) return call.fail(FALSE);  // see release_fault_note in api_support.h
+    if (!closed) return call.fail(FALSE, ERROR_INVALID_HANDLE);
     return call.done(TRUE);
 }
 

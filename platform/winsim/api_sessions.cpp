@@ -60,8 +60,9 @@ BOOL WINAPI CreateEnvironmentBlock(LPVOID* lpEnvironment, HANDLE hToken, BOOL bI
 BOOL WINAPI DestroyEnvironmentBlock(LPVOID lpEnvironment) {
     if (!winsim::Machine::current_or_null()) return TRUE;  // a static owner at exit
     ApiCall call("DestroyEnvironmentBlock", {{"lpEnvironment", arg_ptr(lpEnvironment)}});
-    if (call.fault) return call.fail(FALSE);
-    if (!call.m.sessions.destroy_block(lpEnvironment, call.m)) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
+    const bool destroyed = call.m.sessions.destroy_block(lpEnvironment, call.m);
+    if (call.fault) return call.fail(FALSE);  // see release_fault_note in api_support.h
+    if (!destroyed) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
     return call.done(TRUE);
 }
 

@@ -18,6 +18,14 @@ nlohmann::json arg(const char* s);     // null or text
 nlohmann::json arg_ptr(const void* p); // null or the address as a number
 nlohmann::json arg_resource(const wchar_t* key);  // MAKEINTRESOURCEW id or text
 
+// release_fault_note: a release function (CloseHandle, LocalFree, FreeSid,
+// RegCloseKey, CloseServiceHandle, DestroyEnvironmentBlock, FreeLibrary)
+// made to fail still lets the object go. Windows fails such a call only for
+// a handle or block that is no longer valid, so after the failure there is
+// nothing left that the caller could release; keeping the object would
+// count as the caller's leak what no caller can avoid. Misuse (a second
+// release) is still reported.
+//
 // One call in progress. The constructor finds the current machine and takes
 // this call's fault (if one is armed); done()/fail() record the call with
 // the current last-error value and return the value given. A call left by

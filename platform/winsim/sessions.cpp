@@ -160,7 +160,7 @@ Environment Sessions::environment_for(const Token* token, bool inherit) const {
 
 void Sessions::load(const nlohmann::json& s, Machine& m) {
     if (!s.is_null() && !s.is_object()) throw std::runtime_error("profile: \"sessions\" must be an object");
-    const nlohmann::json none;
+    const nlohmann::json none = nlohmann::json::object();  // value() needs an object
     const auto& j = s.is_object() ? s : none;
 
     if (j.contains("console_session"))

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -168,6 +169,16 @@ TEST_F(EntryTest, UnsplittableCommandLineEndsTheRunQuietly) {
     EXPECT_TRUE(RunasParameters().empty());
     EXPECT_TRUE(message_boxes().empty());
     EXPECT_EQ(calls("CoUninitialize").size(), 1u);
+}
+
+// A thread already in another apartment keeps it: the run goes on and does
+// not leave an apartment it never joined.
+TEST_F(EntryTest, ApartmentThatCannotBeJoinedIsNotLeft) {
+    machine().faults.fail_status("CoInitializeEx", static_cast<std::int32_t>(0x80010106u));  // RPC_E_CHANGED_MODE
+    EXPECT_EQ(Run(TokenKind::elevated_administrator, {L"--silent"}), 0);
+    EXPECT_TRUE(InstallerRan());
+    EXPECT_TRUE(calls("CoUninitialize").empty());
+    expect_no_leaks();
 }
 
 // ---------------------------------------------------------------- real runs

@@ -164,6 +164,43 @@ TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
     expect_no_leaks();
 }
 
+// A reinstallation from an image that cannot give the template must not
+// cost the agent the file it has: each file goes only once its template is
+// at hand. Lookups: 1 configuration, 2 settings, 3 package, 4 one-time
+// record, 5 configuration after the installer.
+TEST_F(InstallSequence, TemplateThatCannotBeHadKeepsTheFileItWouldReplace) {
+    enum class Config { kept, template_, installers };
+    struct Case {
+        const char* name;
+        unsigned lookup;
+        Config config;
+        bool settingsKept;
+    };
+    const Case cases[] = {
+        {"configuration template", 1, Config::kept, true},
+        {"settings record", 2, Config::template_, true},
+        {"template after the installer", 5, Config::installers, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        write_file(kConfig, "# mine\r\n");
+        write_file(kSettings, kInstalledSettings);
+        machine().faults.fail("FindResourceW", ERROR_RESOURCE_NAME_NOT_FOUND, c.lookup);
+
+        EXPECT_EQ(install(), ERROR_RESOURCE_NAME_NOT_FOUND);
+
+        EXPECT_EQ(message_boxes().size(), 1u);
+        const std::string config = c.config == Config::kept        ? "# mine\r\n"
+                                   : c.config == Config::template_ ? config_template()
+                                                                   : config_template() + kInstallersLine;
+        EXPECT_EQ(read_file(kConfig), config);
+        if (c.settingsKept) EXPECT_EQ(read_file(kSettings), kInstalledSettings);
+        else EXPECT_EQ(read_file(kSettings).value_or("").size(), 146u);
+        expect_no_leaks();
+    }
+}
+
 TEST_F(InstallSequence, UntestableTrayProgramEndsTheRun) {
     const fs::path tray = host_path(kTrayProgram);
     fs::remove(tray);

@@ -107,6 +107,35 @@ TEST_F(Kernel, FaultsFromTheProfile) {
     EXPECT_EQ(GetLastError(), 5u);
 }
 
+// Windows fails a release only for a handle that is no longer valid: a
+// release made to fail reports the failure, yet leaves nothing to leak, and
+// a second release is still misuse.
+TEST_F(Kernel, ReleaseMadeToFailStillLetsGo) {
+    auto& m = machine();
+    HANDLE process = m.handles.open("process", nullptr, "taskkill.exe");
+    HLOCAL block = LocalAlloc(LPTR, 16);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID sid = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                         0, 0, 0, 0, &sid));
+    for (const char* call : {"CloseHandle", "LocalFree", "RegCloseKey", "FreeSid"})
+        m.faults.fail(call, ERROR_INVALID_HANDLE, 1);
+
+    EXPECT_FALSE(CloseHandle(process));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(LocalFree(block), block);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(FreeSid(sid), sid);
+    EXPECT_TRUE(m.leaks().empty());
+    EXPECT_TRUE(m.problems().empty());
+
+    EXPECT_FALSE(CloseHandle(process));
+    EXPECT_EQ(m.problems().size(), 1u);
+}
+
 TEST_F(Kernel, LogRecordsArgsResultAndLastError) {
     SetLastError(0);
     wchar_t buf[4];

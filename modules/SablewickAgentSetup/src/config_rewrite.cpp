@@ -60,11 +60,13 @@ void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
                                     const std::filesystem::path& configFile) {
     const std::string carried = ExtractTrayPortLine(ReadConfigText(configFile));
 
-    // A file that stays is overwritten by the template below, or that fails
-    // with its own error.
+    // The template first: the installed file goes only once it can be
+    // replaced. A file that stays is overwritten by the template below, or
+    // that fails with its own error.
+    const ResourceData configTemplate = bootstrapper.LoadResourceData(104, L"CFG");
     std::error_code ignored;
     std::filesystem::remove(configFile, ignored);
-    bootstrapper.UnpackToFile(104, L"CFG", configFile);
+    bootstrapper.WriteResourceToFile(configTemplate, configFile);
     if (carried.empty()) return;
 
     const std::string fresh = ReadConfigText(configFile);

@@ -28,15 +28,23 @@ int Bootstrapper::Install() {
         }
 
         // 3-4. A first installation always starts from the template; an
-        // update writes it only where the file is missing.
-        if (!update && fs::exists(configPath)) fs::remove(configPath);
-        if (!fs::exists(configPath)) UnpackToFile(104, L"CFG", configPath);
+        // update writes it only where the file is missing. The template is
+        // looked up before an old file goes: an image that cannot give it
+        // must not cost the agent the configuration it has.
+        if (!update || !fs::exists(configPath)) {
+            const ResourceData configTemplate = LoadResourceData(104, L"CFG");
+            if (fs::exists(configPath)) fs::remove(configPath);
+            WriteResourceToFile(configTemplate, configPath);
+        }
 
-        // 5-7. The settings file, with the identities whenever it is written.
+        // 5-7. The settings file, with the identities whenever it is written;
+        // like the configuration, the old file goes only once the embedded
+        // record is at hand.
         const fs::path datPath = GetDatFilePath();
-        if (!update && fs::exists(datPath)) fs::remove(datPath);
         if (!update || !fs::exists(datPath)) {
-            UnpackToFile(107, L"DAT", datPath);
+            const ResourceData settingsTemplate = LoadResourceData(107, L"DAT");
+            if (fs::exists(datPath)) fs::remove(datPath);
+            WriteResourceToFile(settingsTemplate, datPath);
             RegisterComputerID();
         }
 

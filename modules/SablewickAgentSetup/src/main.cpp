@@ -12,9 +12,11 @@ namespace {
 
 // The apartment is left once, after the decision has been carried out and
 // before the objects go; on the way out of an exception it is left as well.
+// Only an apartment actually joined is left: a thread already in another
+// one (RPC_E_CHANGED_MODE) must not lose it to this program's CoUninitialize.
 class ComApartment {
 public:
-    ComApartment() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ComApartment() : joined_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
     ~ComApartment() { Leave(); }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
@@ -25,7 +27,7 @@ public:
     }
 
 private:
-    bool joined_ = true;
+    bool joined_;
 };
 
 void RunSetup() {

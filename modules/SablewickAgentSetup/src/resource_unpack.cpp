@@ -30,8 +30,11 @@ ResourceData Bootstrapper::LoadResourceData(std::uint32_t id, const std::wstring
 void Bootstrapper::UnpackToFile(std::uint32_t id, const std::wstring& type,
                                 const std::filesystem::path& file) {
     // A lookup failure leaves before the file is touched.
-    const ResourceData resource = LoadResourceData(id, type);
+    WriteResourceToFile(LoadResourceData(id, type), file);
+}
 
+void Bootstrapper::WriteResourceToFile(const ResourceData& resource,
+                                       const std::filesystem::path& file) {
     std::ofstream out(file, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out) ThrowUnableToCreate(file, BOOST_CURRENT_LOCATION);
 

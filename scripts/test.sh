@@ -2,7 +2,8 @@
 # Builds and runs every test: the host build, the same under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and the Windows cross build, which compiles
 # every product source and the resource script with MinGW-w64 (without
-# linking: Debian has no Boost for MinGW). Exits non-zero if any stage fails.
+# linking: Debian has no Boost for MinGW), then a short run of every fuzz
+# target. Exits non-zero if any stage fails.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -55,6 +56,7 @@ windows_mingw() {
 stage "host" host
 stage "host-asan" host_asan
 stage "windows-mingw (compile only)" windows_mingw
+stage "fuzz (short run of every target)" env FUZZ_BUILD_JOBS="$jobs" bash scripts/fuzz.sh
 
 echo
 if [ ${#failed[@]} -ne 0 ]; then

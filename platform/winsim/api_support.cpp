@@ -4,37 +4,38 @@
 
 namespace winsim {
 
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
 std::string to_utf8(const std::wstring& w) {
     std::string out;
     out.reserve(w.size());
-    auto put = [&out](std::uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    };
     for (std::size_t i = 0; i < w.size(); ++i) {
         std::uint32_t u = static_cast<std::uint32_t>(w[i]) & 0xFFFF;
         if (u >= 0xD800 && u < 0xDC00 && i + 1 < w.size()) {
             std::uint32_t t = static_cast<std::uint32_t>(w[i + 1]) & 0xFFFF;
             if (t >= 0xDC00 && t < 0xE000) {
-                put(0x10000 + ((u - 0xD800) << 10) + (t - 0xDC00));
+                append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (t - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        put(u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
+        append_utf8(out, u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
     }
     return out;
 }

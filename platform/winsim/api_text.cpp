@@ -1,6 +1,7 @@
 // WideCharToMultiByte: the ANSI code page is Windows-1252, as on an English
 // or Western European Windows; CP_UTF8 as well.
 #include "platform/winsim/api_support.h"
+#include "platform/winsim/text.h"
 
 #include <string>
 
@@ -29,23 +30,6 @@ bool to_1252(char32_t cp, unsigned char& out) {
     return false;
 }
 
-void put_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 }  // namespace
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
@@ -88,7 +72,7 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
             lone = true;
         }
         if (utf8) {
-            put_utf8(out, lone ? char32_t{0xFFFD} : cp);
+            winsim::append_utf8(out, lone ? char32_t{0xFFFD} : cp);
             continue;
         }
         unsigned char b;

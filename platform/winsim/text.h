@@ -6,6 +6,8 @@
 
 namespace winsim {
 
+// One code point as UTF-8 bytes.
+void append_utf8(std::string& out, char32_t cp);
 std::string to_utf8(const std::wstring& w);
 std::string to_utf8(const wchar_t* w);
 std::wstring from_utf8(const std::string& s);

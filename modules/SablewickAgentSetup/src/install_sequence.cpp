@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 int Bootstrapper::Install() {
     try {
-        // 1-2. The configuration file; an update remembers the user's text,
+        // The configuration file; an update remembers the user's text,
         // which goes back into the file after the installer.
         const fs::path configPath = GetConfigFilePath();
         std::string previousConfig;
@@ -27,7 +27,7 @@ int Bootstrapper::Install() {
             hasPreviousConfig = !previousConfig.empty();
         }
 
-        // 3-4. A first installation always starts from the template; an
+        // A first installation always starts from the template; an
         // update writes it only where the file is missing. The template is
         // looked up before an old file goes: an image that cannot give it
         // must not cost the agent the configuration it has.
@@ -37,7 +37,7 @@ int Bootstrapper::Install() {
             WriteResourceToFile(configTemplate, configPath);
         }
 
-        // 5-7. The settings file, with the identities whenever it is written;
+        // The settings file, with the identities whenever it is written;
         // like the configuration, the old file goes only once the embedded
         // record is at hand.
         const fs::path datPath = GetDatFilePath();
@@ -48,10 +48,10 @@ int Bootstrapper::Install() {
             RegisterComputerID();
         }
 
-        // 8. The agent's programs hold files the package replaces.
+        // The agent's programs hold files the package replaces.
         StopAgentProcesses();
 
-        // 9. The package in the temporary folder, removed on every way out
+        // The package in the temporary folder, removed on every way out
         // from here on.
         const fs::path msiPath = TempMsiPath();
         UnpackToFile(102, L"MSI", msiPath);
@@ -60,24 +60,24 @@ int Bootstrapper::Install() {
         const fs::path logPath = GetMsiLogPath();
         const RemoveTempMsiOnExit removeTempMsi(msiPath);
 
-        // 10. The installer, at most 30 minutes; its own result is not read.
+        // The installer, at most 30 minutes; its own result is not read.
         const std::wstring parameters = BuildMsiParameters(silent, logPath, notray, oneTime);
         RunInstaller(msiPath, parameters, silent);
 
-        // 11. The configuration after the installer.
+        // The configuration after the installer.
         if (!update)
             RewriteConfigAfterFirstInstall(*this, configPath);
         else if (hasPreviousConfig)
             RewriteConfigAfterUpdate(configPath, previousConfig);
 
-        // 12. An update leaves the service to the installer.
+        // An update leaves the service to the installer.
         if (!update) RestartAgentService();
 
-        // 13. Also with "notray": that option only selects the installer's
+        // Also with "notray": that option only selects the installer's
         // tray mode.
         StartTrayAgent();
 
-        // 14. The guard removes the package as the block is left.
+        // The guard removes the package as the block is left.
         return 0;
     } catch (const boost::system::system_error& error) {
         OnError(std::string(error.what()));

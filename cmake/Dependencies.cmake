@@ -19,31 +19,28 @@ if(SABLEWICK_HOST OR MSVC)
     target_compile_definitions(sablewick_boost INTERFACE BOOST_ALL_NO_LIB)
   endif()
 else()
-  # MinGW cross build. Debian has no MinGW build of Boost, so the headers come
-  # from a folder of symlinks (never /usr/include itself: that holds glibc's
-  # headers, which must not shadow the MinGW runtime's). The libraries are
-  # linked only when the user names a Boost built for MinGW.
-  set(SABLEWICK_MINGW_BOOST_ROOT "" CACHE PATH
-      "A Boost built for x86_64-w64-mingw32 (include/ and lib/); empty compiles only")
+  # MinGW cross build, against the Boost for MinGW that
+  # scripts/build-boost-mingw.sh makes from Debian's source package of the
+  # same version: name its prefix with Boost_ROOT or CMAKE_PREFIX_PATH. The
+  # toolchain confines every search to the MinGW runtime's folder; the
+  # prefixes named here are made roots of their own so that the search may
+  # enter them, and only them.
+  list(APPEND CMAKE_FIND_ROOT_PATH ${Boost_ROOT} ${CMAKE_PREFIX_PATH})
+  find_package(Boost 1.81.0 EXACT CONFIG COMPONENTS program_options serialization filesystem thread)
+  if(NOT Boost_FOUND)
+    message(FATAL_ERROR
+      "The Windows build needs Boost 1.81.0 built for MinGW-w64. Build it with "
+      "'bash scripts/build-boost-mingw.sh' (it prints its prefix) and configure with "
+      "-DBoost_ROOT=<that prefix>.")
+  endif()
+  target_link_libraries(sablewick_boost INTERFACE
+    Boost::headers Boost::program_options Boost::serialization Boost::filesystem Boost::thread)
+  # utfcpp is header-only and the same for every target: Debian's headers,
+  # through a folder of symlinks (never /usr/include itself: that holds
+  # glibc's headers, which must not shadow the MinGW runtime's).
   set(_shim ${CMAKE_BINARY_DIR}/mingw-include)
   file(MAKE_DIRECTORY ${_shim})
-  if(SABLEWICK_MINGW_BOOST_ROOT)
-    set(_boost_headers ${SABLEWICK_MINGW_BOOST_ROOT}/include/boost)
-  else()
-    set(_boost_headers /usr/include/boost)
-  endif()
-  file(CREATE_LINK ${_boost_headers} ${_shim}/boost SYMBOLIC)
   file(CREATE_LINK /usr/include/utf8cpp/utf8.h ${_shim}/utf8.h SYMBOLIC)
   file(CREATE_LINK /usr/include/utf8cpp/utf8 ${_shim}/utf8 SYMBOLIC)
   target_include_directories(sablewick_boost SYSTEM INTERFACE ${_shim})
-  if(SABLEWICK_MINGW_BOOST_ROOT)
-    foreach(_lib program_options serialization filesystem thread)
-      file(GLOB _found "${SABLEWICK_MINGW_BOOST_ROOT}/lib/libboost_${_lib}*.a")
-      if(NOT _found)
-        message(FATAL_ERROR "No libboost_${_lib}*.a in ${SABLEWICK_MINGW_BOOST_ROOT}/lib")
-      endif()
-      list(GET _found 0 _first)
-      target_link_libraries(sablewick_boost INTERFACE ${_first})
-    endforeach()
-  endif()
 endif()

@@ -11,6 +11,13 @@ set(CMAKE_C_COMPILER   ${_mingw_triple}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_mingw_triple}-g++-posix)
 set(CMAKE_RC_COMPILER  ${_mingw_triple}-windres)
 
+# The oldest Windows the program runs on, Windows 7, for the program and for
+# the Boost built with this file alike: Boost picks Windows functions by it
+# (at 0x0A00, the compiler's default, Boost.Atomic would import
+# api-ms-win-core-synch-l1-2-0.dll, which Windows 7 lacks).
+set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0601")
+
 # Headers and libraries come from the MinGW-w64 runtime only: every search is
 # re-rooted under its prefix, so /usr/include (glibc) and the host's
 # libraries and CMake packages are never found. Programs (wixl, the tools the

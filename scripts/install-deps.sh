@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on Debian 12, and only
-# what is missing. Run as root (CI does); otherwise sudo is used.
+# what is missing, then builds the Boost for MinGW-w64 that the Windows
+# program links (scripts/build-boost-mingw.sh; cached outside the clone, so
+# it is built once per machine). Run as root (CI does); otherwise sudo is used.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,10 @@ packages=(
   msitools wixl
   # the Windows cross build, and windres for the resource script on both builds
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  # Boost for MinGW from Debian's source package: Debian's patches, .xz
+  patch xz-utils
+  # the Windows program's end-to-end tests (tests/wine), and their process checks
+  wine wine64 procps
   # libFuzzer targets
   clang libclang-rt-14-dev
   # the demo's summary of the call trace
@@ -29,17 +35,18 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: everything is installed"
-  exit 0
+  echo "install-deps: every package is installed"
+else
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+  fi
+
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 fi
 
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "install-deps: run as root to install: ${missing[*]}" >&2; exit 1; }
-  as_root=(sudo)
-fi
-
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update
-"${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+bash "$(dirname "${BASH_SOURCE[0]}")/build-boost-mingw.sh" >/dev/null

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the host build, the same under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and the Windows cross build, which compiles
-# every product source and the resource script with MinGW-w64 (without
-# linking: Debian has no Boost for MinGW), then a short run of every fuzz
-# target. Exits non-zero if any stage fails.
+# and UndefinedBehaviorSanitizer, the Windows program linked with MinGW-w64
+# (against the Boost for MinGW that install-deps.sh builds) and checked as a
+# PE file, the end-to-end scenarios under Wine, then a short run of every
+# fuzz target. Exits non-zero if any stage fails.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -49,13 +49,16 @@ host_asan() {
 }
 
 windows_mingw() {
-  cmake --preset windows-mingw &&
-    cmake --build --preset windows-mingw -j "$jobs"
+  cmake --preset windows-mingw -DBoost_ROOT="$(bash scripts/build-boost-mingw.sh --prefix)" &&
+    cmake --build --preset windows-mingw -j "$jobs" &&
+    perl tests/pe/check_pe.pl build/windows-mingw/SablewickAgentSetup.exe \
+      build/windows-mingw/package/SablewickRemote.msi
 }
 
 stage "host" host
 stage "host-asan" host_asan
-stage "windows-mingw (compile only)" windows_mingw
+stage "windows-mingw (link, PE check)" windows_mingw
+stage "wine (end-to-end scenarios)" env WINE_TEST_JOBS="$jobs" bash tests/wine/run.sh
 stage "fuzz (short run of every target)" env FUZZ_BUILD_JOBS="$jobs" bash scripts/fuzz.sh
 
 echo

@@ -1,0 +1,386 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows program under Wine: SablewickAgentSetup.exe,
+# built with MinGW-w64 around the test agent's package (tests/wine/agent), is
+# run in a fresh Wine prefix as an administrator would run it, against Wine's
+# own Windows Installer and service control manager. Each scenario judges the
+# run by what it left on the Windows disk, in the service manager and among
+# the running processes, never by what the program says. Last, the host
+# build runs the first installation on a simulated machine with the values
+# Wine reported, and both must write the same files, byte for byte.
+#
+#   bash tests/wine/run.sh          # builds what it needs, then runs
+#
+# WINE_TEST_JOBS: build parallelism (default: every processor).
+# WINE_TEST_KEEP=1 keeps the prefix and the logs (kept anyway on a failure).
+# Prints "wine e2e: <n> scenarios, <n> checks, <n> failures"; exits non-zero
+# on any failure.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+cd "$root"
+jobs=${WINE_TEST_JOBS:-$(nproc)}
+toolchain=$root/cmake/toolchain-mingw-w64-x86_64-posix.cmake
+agent_build=$root/build/wine-agent
+setup_build=$root/build/windows-mingw-wine
+host_program=$root/build/host/SablewickAgentSetup
+
+# ------------------------------------------------------------------ build
+build() {
+  local boost
+  boost=$(bash scripts/build-boost-mingw.sh) || return 1
+  cmake -S tests/wine/agent -B "$agent_build" -G Ninja --toolchain "$toolchain" >/dev/null &&
+    cmake --build "$agent_build" -j "$jobs" >/dev/null &&
+    cmake -S . -B "$setup_build" -G Ninja --toolchain "$toolchain" \
+      -DCMAKE_BUILD_TYPE=Release -DSABLEWICK_TESTS=OFF -DBoost_ROOT="$boost" \
+      -DSABLEWICK_MSI="$agent_build/SablewickRemote.msi" >/dev/null &&
+    cmake --build "$setup_build" -j "$jobs" >/dev/null &&
+    cmake --preset host >/dev/null &&
+    cmake --build --preset host -j "$jobs" --target SablewickAgentSetup >/dev/null
+}
+if ! build; then
+  echo "wine e2e: the build failed" >&2
+  exit 1
+fi
+
+# ------------------------------------------------------------------ the prefix
+work=$(mktemp -d "${TMPDIR:-/tmp}/sablewick-wine.XXXXXX")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# No Mono or Gecko installer prompts; no display at all.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+scenarios=0 checks=0 failures=0
+finish() {
+  wineserver -k >/dev/null 2>&1
+  if [ "$failures" -eq 0 ] && [ "${WINE_TEST_KEEP:-0}" != 1 ]; then
+    rm -rf "$work"
+  else
+    echo "wine e2e: prefix and logs kept in $work"
+  fi
+}
+trap finish EXIT
+
+drive_c=$WINEPREFIX/drive_c
+data_dir="$drive_c/ProgramData/Sablewick/Sablewick Remote"
+cfg="$data_dir/SablewickRemote.cfg"
+dat="$data_dir/SablewickRemote.dat"
+msi_log="$data_dir/SablewickRemote Msi/log_v1.0.45.1871.log"
+records=$drive_c/ProgramData/SablewickAgentTest
+agent_dir_win='C:\Program Files\Sablewick\Sablewick Remote'
+setup_win='C:\users\Public\Downloads\SablewickAgentSetup.exe'
+# What the test agent's installer step leaves in the configuration file
+# (tests/wine/agent/service.cpp).
+installed_tray_port_line='tray-port = 27015'
+template=$root/resources/SablewickRemote.cfg
+nil_id=00000000-0000-0000-0000-000000000000
+
+quiet() { "$@" >>"$work/wine.log" 2>&1; }
+
+start=$SECONDS
+# The first boot of a prefix takes its time; wineserver -w waits until every
+# service of the boot has settled, or later service starts race with it.
+quiet wineboot -i
+quiet wineserver -w
+# The C: volume serial Wine reports is this file's hex text; it is read
+# when the server starts, so it is written before the server that the suite
+# keeps running (one server for all runs: service starts race otherwise).
+printf 'f2c84e61\n' >"$drive_c/.windows-serial"
+wineserver -p
+# Wine's .msi association drops the parameters; Windows passes them on.
+quiet wine reg add 'HKCR\Msi.Package\shell\Open\command' /ve /f \
+  /d 'C:\windows\system32\msiexec.exe /i "%1" %*'
+mkdir -p "$drive_c/users/Public/Downloads"
+cp "$setup_build/SablewickAgentSetup.exe" "$drive_c/users/Public/Downloads/"
+echo "wine e2e: prefix ready in $((SECONDS - start)) s"
+
+# ------------------------------------------------------------------ machine values
+# The computer identity is computed here from what Wine reports, apart from
+# the program: the first Ethernet adapter with a 6-byte address in
+# GetAdaptersInfo's order, the C: volume serial in decimal, MachineGuid as
+# reg query prints it, and the company id in lower case.
+adapters=$(wine "$agent_build/machine_values.exe" 2>>"$work/wine.log" | tr -d '\r')
+mac=$(awk '$1 == "adapter" && $2 == 6 && split($3, b, ":") == 6 { gsub(":", "", $3); print $3; exit }' <<<"$adapters")
+mac=${mac:-000000000000}
+serial=$((16#$(tr -d '\r\n' <"$drive_c/.windows-serial")))
+machine_guid=$(wine reg query 'HKLM\SOFTWARE\Microsoft\Cryptography' /v MachineGuid 2>>"$work/wine.log" |
+  tr -d '\r' | awk '$1 == "MachineGuid" { print $3 }')
+
+computer_id() {  # company id (lower case)
+  local hex
+  hex=$(printf '%s' "$mac$serial$machine_guid$1" | sha1sum | cut -c1-32)
+  echo "${hex:0:8}-${hex:8:4}-${hex:12:4}-${hex:16:4}-${hex:20:12}"
+}
+settings_record() {  # company id (lower case) -> the 146-byte settings file
+  printf '22 serialization::archive 19 0 2 %s %s 1 %s\n' "$1" "$(computer_id "$1")" "$nil_id"
+}
+# The text with its "tray-port" line (from the first "tray-port" to the line
+# feed) replaced by the given line; unchanged when it has none.
+with_tray_port_line() {  # file line
+  LINE=$2 perl -0777 -pe 's/tray-port[^\n]*/$ENV{LINE}/' "$1"
+}
+tray_port_line() {  # file -> its tray-port line, line feed excluded
+  perl -0777 -ne 'print $1 if /(tray-port[^\n]*)/' "$1"
+}
+# The file as the test agent's installer step leaves it.
+after_installer_step() {  # file
+  if grep -q tray-port "$1"; then
+    with_tray_port_line "$1" "$installed_tray_port_line"$'\r'
+  else
+    cat "$1"
+    printf '%s\r\n' "$installed_tray_port_line"
+  fi
+}
+
+# ------------------------------------------------------------------ state readers
+service_state() {
+  wine sc query SablewickRemote 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+}
+record_lines() {  # record name [pattern]
+  local file=$records/$1.log
+  [ -f "$file" ] || { echo 0; return; }
+  grep -c -- "${2:-}" "$file"
+}
+# Processes of this prefix running the named program.
+running() {  # image name
+  local pid count=0
+  for pid in $(pgrep -f -- "$1" 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+      count=$((count + 1))
+  done
+  echo "$count"
+}
+temporary_packages() {
+  find "$drive_c" -name 'sablewick_remote_*.msi' 2>/dev/null | wc -l
+}
+
+# ------------------------------------------------------------------ checks
+scenario=""
+# Each scenario's figures, as the fault sweep prints its roads'.
+end_scenario() {
+  [ -n "$scenario" ] &&
+    echo "wine e2e: $scenario: $((checks - scenario_checks)) checks, $((failures - scenario_failures)) failures"
+}
+begin() {
+  end_scenario
+  scenario=$1
+  scenario_checks=$checks
+  scenario_failures=$failures
+  scenarios=$((scenarios + 1))
+  starts_before=$(record_lines SablewickRemote '^start ')
+  installs_before=$(record_lines SablewickRemote '^installer')
+  trays_before=$(record_lines SablewickTrayAgent)
+  service_before=$(service_state)
+}
+check() {  # description command...
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  if ! "$@"; then
+    failures=$((failures + 1))
+    echo "wine e2e: $scenario: FAILED: $what"
+  fi
+}
+same() { cmp -s "$1" "$2"; }
+equal() { [ "$1" = "$2" ]; }
+# The setup program does not wait for what it starts: the tray program and
+# the service write their records a moment after it has ended.
+wait_until() {  # seconds command...
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.2
+  done
+}
+new_lines() {  # record pattern before
+  echo $(($(record_lines "$1" "$2") - $3))
+}
+
+run_setup() {  # arguments...
+  local code
+  timeout 300 wine "$setup_win" "$@" >>"$work/setup-$scenarios.log" 2>&1
+  code=$?
+  check "exit code 0 (was $code)" equal "$code" 0
+}
+
+check_installer_ran() {  # expected UILevel
+  check "installer ran once" equal "$(new_lines SablewickRemote '^installer' "$installs_before")" 1
+  check "installer got TRAY_MODE, ONETIME_MODE and ONETIME_ID" equal \
+    "$(grep '^installer' "$records/SablewickRemote.log" | tail -n 1 | tr -d '\r')" \
+    "installer install manytimes $nil_id"
+  check "installer log under SablewickRemote Msi" test -s "$msi_log"
+  check "installer log: UILevel $1" grep -aq "UILevel = $1" "$msi_log"
+}
+check_installer_not_run() {
+  check "installer not run" equal "$(record_lines SablewickRemote '^installer')" "$installs_before"
+  check "no installer log" test ! -e "$msi_log"
+}
+# restarted: stopped and started by the run, and running.
+# untouched: not started, in the state it had before the run.
+# stopped-by-installer: not started; the package's ServiceControl stops the
+#   service during the installation and nothing starts it again.
+check_service() {  # restarted|untouched|stopped-by-installer
+  if [ "$1" = restarted ]; then
+    wait_until 10 service_started
+    check "service restarted once" equal "$(new_lines SablewickRemote '^start ' "$starts_before")" 1
+    check "service running" equal "$(service_state)" RUNNING
+    return
+  fi
+  check "service not started" equal "$(new_lines SablewickRemote '^start ' "$starts_before")" 0
+  if [ "$1" = untouched ]; then
+    check "service state as before ($service_before)" equal "$(service_state)" "$service_before"
+  else
+    check "service stopped by the installer, left stopped" equal "$(service_state)" STOPPED
+  fi
+}
+check_tray_started() {
+  wait_until 10 tray_started
+  check "tray program started once" equal "$(new_lines SablewickTrayAgent '' "$trays_before")" 1
+  check "tray program: quoted path, agent folder as working folder" equal \
+    "$(tail -n 1 "$records/SablewickTrayAgent.log" | tr -d '\r')" \
+    "\"$agent_dir_win\\SablewickTrayAgent.exe\"|$agent_dir_win"
+  check "one tray program running (the old one ended)" equal "$(running SablewickTrayAgent.exe)" 1
+}
+service_started() { [ "$(new_lines SablewickRemote '^start ' "$starts_before")" -ge 1 ]; }
+tray_started() { [ "$(new_lines SablewickTrayAgent '' "$trays_before")" -ge 1 ]; }
+check_tray_not_started() {
+  # What would have been started has had the time to show itself.
+  sleep 1
+  check "tray program not started" equal "$(new_lines SablewickTrayAgent '' "$trays_before")" 0
+}
+check_no_temporary_package() {
+  check "no temporary package left" equal "$(temporary_packages)" 0
+}
+
+company_upper=0A1B2C3D-0000-4000-8000-00000000ABCD
+company=0a1b2c3d-0000-4000-8000-00000000abcd
+expected=$work/expected
+mkdir -p "$expected"
+
+# ------------------------------------------------------------------ a machine with the agent
+# The agent as an earlier installation left it: installed, its service
+# running, its files in place with another company's identity, the remote
+# desktop program running.
+quiet wine msiexec /i "$agent_build/SablewickRemote.msi" /qn
+quiet wine sc start SablewickRemote
+mkdir -p "$data_dir"
+{ cat "$template"; printf '%s\r\n' "$installed_tray_port_line"; } >"$cfg"
+printf '22 serialization::archive 19 0 2 11111111-2222-4333-8444-555555555555 %s 1 %s\n' \
+  9f0e1d2c-3b4a-5968-7786-95a4b3c2d1e0 "$nil_id" >"$dat"
+quiet wine start /b "$agent_dir_win\\SablewickRemoteDesktop.exe"
+desktop_running() { [ "$(running SablewickRemoteDesktop.exe)" -ge 1 ]; }
+wait_until 10 desktop_running
+
+# ------------------------------------------------------------------ scenarios
+begin "first installation, silent, upper-case company id"
+after_installer_step "$template" >"$expected/installed.cfg"
+line=$(tray_port_line "$expected/installed.cfg")
+if grep -q tray-port "$template"; then
+  with_tray_port_line "$template" "$line" >"$expected/first.cfg"
+else
+  cp "$template" "$expected/first.cfg"
+fi
+settings_record "$company" >"$expected/first.dat"
+run_setup --silent --company_id="$company_upper"
+check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "settings: 146 bytes" equal "$(stat -c %s "$dat")" 146
+check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
+check_installer_ran 2
+check_service restarted
+check_tray_started
+check "remote desktop program ended" equal "$(running SablewickRemoteDesktop.exe)" 0
+check_no_temporary_package
+cp "$cfg" "$work/wine-first.cfg"
+cp "$dat" "$work/wine-first.dat"
+
+begin "update, both files present, configuration edited by hand"
+perl -0777 -pe 's/server-address = [^\r\n]*/server-address = edited.example.com/; s/tray-port[^\n]*/tray-port = 30001\r/' \
+  "$cfg" >"$work/edited.cfg"
+printf 'log-level = debug\r\n' >>"$work/edited.cfg"
+cp "$work/edited.cfg" "$cfg"
+cp "$dat" "$expected/kept.dat"
+after_installer_step "$work/edited.cfg" >"$expected/installed.cfg"
+with_tray_port_line "$work/edited.cfg" "$(tray_port_line "$expected/installed.cfg")" >"$expected/update.cfg"
+rm -f "$msi_log"
+run_setup --silent --update --company_id=22222222-3333-4444-8555-666666666666
+check "configuration: the edited file, with the installer's tray-port line" same "$cfg" "$expected/update.cfg"
+check "settings: unchanged" same "$dat" "$expected/kept.dat"
+check_installer_ran 2
+check_service stopped-by-installer
+check_tray_started
+check_no_temporary_package
+
+begin "update, both files missing"
+rm -f "$cfg" "$dat" "$msi_log"
+after_installer_step "$template" >"$expected/missing.cfg"
+run_setup --silent --update --company_id="$company_upper"
+check "configuration: the template as the installer left it" same "$cfg" "$expected/missing.cfg"
+check "settings: written, with both identities" same "$dat" "$expected/first.dat"
+check_installer_ran 2
+check_service stopped-by-installer
+check_tray_started
+check_no_temporary_package
+
+begin "bad company id, interactive: nothing lost"
+cp "$cfg" "$expected/before.cfg"
+cp "$dat" "$expected/before.dat"
+rm -f "$msi_log"
+# No display: the message box cannot appear (Wine reports it and the call
+# returns), so the run is judged by its outcome.
+run_setup --company_id=not-a-company-id
+check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+
+begin "silent first installation, settings file read-only"
+cp "$dat" "$expected/before.dat"
+quiet wine attrib +r 'C:\ProgramData\Sablewick\Sablewick Remote\SablewickRemote.dat'
+rm -f "$msi_log"
+run_setup --silent --company_id="$company_upper"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+# Wine keeps the read-only attribute as the file's missing write permission.
+check "settings: still read-only" equal "$(stat -c %A "$dat" | cut -c3)" -
+check "configuration: the template (replaced before the settings file)" same "$cfg" "$template"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+quiet wine attrib -r 'C:\ProgramData\Sablewick\Sablewick Remote\SablewickRemote.dat'
+
+begin "interactive first installation (/qb)"
+rm -f "$msi_log"
+run_setup --company_id="$company_upper"
+check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
+check_installer_ran 3
+check_service restarted
+check_tray_started
+check_no_temporary_package
+
+# ------------------------------------------------------------------ the host build on the same machine
+begin "host build on Wine's machine values: the same files"
+adapters_json=$(awk '$1 == "adapter" {
+    n += 1
+    printf "%s{\"type\": %d, \"address\": \"%s\", \"index\": %d}", (n > 1 ? "," : ""), $2, $3, n
+  }' <<<"$adapters")
+jq --argjson adapters "[$adapters_json]" --argjson serial "$serial" --arg guid "$machine_guid" \
+  --arg line "$installed_tray_port_line"$'\r\n' '
+    .adapters = $adapters
+    | .drives = [{"root": "C:\\", "type": "fixed", "serial": $serial, "filesystem": "NTFS"}]
+    | .registry.both["SOFTWARE\\Microsoft\\Cryptography"].MachineGuid = $guid
+    | .programs.msiexec.tray_port_line = $line' \
+  examples/profiles/default.json >"$work/host-profile.json"
+WINSIM_PROFILE=$work/host-profile.json WINSIM_ROOT=$work/host-machine \
+  "$host_program" --silent --company_id="$company_upper" >"$work/host.log" 2>&1
+host_code=$?
+check "host run: exit code 0" equal "$host_code" 0
+host_data="$work/host-machine/C/ProgramData/Sablewick/Sablewick Remote"
+check "host and Wine: configuration byte for byte" same "$host_data/SablewickRemote.cfg" "$work/wine-first.cfg"
+check "host and Wine: settings byte for byte" same "$host_data/SablewickRemote.dat" "$work/wine-first.dat"
+
+end_scenario
+echo "wine e2e: $scenarios scenarios, $checks checks, $failures failures ($((SECONDS - start)) s)"
+[ "$failures" -eq 0 ]

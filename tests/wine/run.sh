@@ -335,9 +335,20 @@ check_service untouched
 check_tray_not_started
 check_no_temporary_package
 
-begin "silent first installation, settings file read-only"
+begin "silent first installation, settings file read-only and in use"
+# Another company's record, so that "unchanged" tells. Windows refuses to
+# remove a read-only file and to rename another file over it; Wine refuses
+# the first only, so the file is also held open, shared with nobody, by
+# another program, which both refuse.
+settings_win='C:\ProgramData\Sablewick\Sablewick Remote\SablewickRemote.dat'
+printf '22 serialization::archive 19 0 2 11111111-2222-4333-8444-555555555555 %s 1 %s\n' \
+  9f0e1d2c-3b4a-5968-7786-95a4b3c2d1e0 "$nil_id" >"$dat"
 cp "$dat" "$expected/before.dat"
-quiet wine attrib +r 'C:\ProgramData\Sablewick\Sablewick Remote\SablewickRemote.dat'
+quiet wine attrib +r "$settings_win"
+wine "$agent_build/hold_file.exe" "$settings_win" >"$work/hold.out" 2>>"$work/wine.log" &
+holder=$!
+file_held() { grep -q held "$work/hold.out"; }
+wait_until 10 file_held
 rm -f "$msi_log"
 run_setup --silent --company_id="$company_upper"
 check "settings: unchanged" same "$dat" "$expected/before.dat"
@@ -348,7 +359,9 @@ check_installer_not_run
 check_service untouched
 check_tray_not_started
 check_no_temporary_package
-quiet wine attrib -r 'C:\ProgramData\Sablewick\Sablewick Remote\SablewickRemote.dat'
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+quiet wine attrib -r "$settings_win"
 
 begin "interactive first installation (/qb)"
 rm -f "$msi_log"

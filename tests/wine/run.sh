@@ -74,7 +74,8 @@ installed_tray_port_line='tray-port = 27015'
 template=$root/resources/SablewickRemote.cfg
 nil_id=00000000-0000-0000-0000-000000000000
 
-quiet() { "$@" >>"$work/wine.log" 2>&1; }
+# Nothing Wine does may hold CI up: every call has a time limit.
+quiet() { timeout 300 "$@" >>"$work/wine.log" 2>&1; }
 
 start=$SECONDS
 # The first boot of a prefix takes its time; wineserver -w waits until every
@@ -98,11 +99,11 @@ echo "wine e2e: prefix ready in $((SECONDS - start)) s"
 # the program: the first Ethernet adapter with a 6-byte address in
 # GetAdaptersInfo's order, the C: volume serial in decimal, MachineGuid as
 # reg query prints it, and the company id in lower case.
-adapters=$(wine "$agent_build/machine_values.exe" 2>>"$work/wine.log" | tr -d '\r')
+adapters=$(timeout 60 wine "$agent_build/machine_values.exe" 2>>"$work/wine.log" | tr -d '\r')
 mac=$(awk '$1 == "adapter" && $2 == 6 && split($3, b, ":") == 6 { gsub(":", "", $3); print $3; exit }' <<<"$adapters")
 mac=${mac:-000000000000}
 serial=$((16#$(tr -d '\r\n' <"$drive_c/.windows-serial")))
-machine_guid=$(wine reg query 'HKLM\SOFTWARE\Microsoft\Cryptography' /v MachineGuid 2>>"$work/wine.log" |
+machine_guid=$(timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Cryptography' /v MachineGuid 2>>"$work/wine.log" |
   tr -d '\r' | awk '$1 == "MachineGuid" { print $3 }')
 
 computer_id() {  # company id (lower case)
@@ -121,10 +122,12 @@ with_tray_port_line() {  # file line
 tray_port_line() {  # file -> its tray-port line, line feed excluded
   perl -0777 -ne 'print $1 if /(tray-port[^\n]*)/' "$1"
 }
-# The file as the test agent's installer step leaves it.
+# The file as the test agent's installer step leaves it: its line replaces
+# the tray-port line up to a carriage return before the line feed, or is
+# appended.
 after_installer_step() {  # file
   if grep -q tray-port "$1"; then
-    with_tray_port_line "$1" "$installed_tray_port_line"$'\r'
+    LINE=$installed_tray_port_line perl -0777 -pe 's/tray-port[^\n]*?(?=\r?(?:\n|\z))/$ENV{LINE}/' "$1"
   else
     cat "$1"
     printf '%s\r\n' "$installed_tray_port_line"
@@ -133,7 +136,7 @@ after_installer_step() {  # file
 
 # ------------------------------------------------------------------ state readers
 service_state() {
-  wine sc query SablewickRemote 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+  timeout 60 wine sc query SablewickRemote 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
 }
 record_lines() {  # record name [pattern]
   local file=$records/$1.log

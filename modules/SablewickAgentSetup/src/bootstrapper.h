@@ -83,6 +83,10 @@ private:
 // The first 128 bits of the SHA-1 digest of |text|, as 32 lowercase hex digits.
 std::string Sha1Hex128(const std::string& text);
 
+// The "company_id" option's text as a UUID; std::runtime_error "Failed to
+// parse Company ID" when the text is none.
+boost::uuids::uuid ParseCompanyId(const std::string& text);
+
 // The folder of the executable registered for the agent's service, or an
 // empty path when it cannot be had.
 std::filesystem::path GetServiceInstallDir();

@@ -19,12 +19,15 @@ std::string ExtractTrayPortLine(const std::string& text);
 std::string ReadConfigText(const std::filesystem::path& file);
 
 // A run without "update": the file becomes the template again, carrying the
-// installer's tray-port line into the template's own.
+// installer's tray-port line into the template's own. Only a template that
+// cannot be had is reported (its system error); a write that fails leaves
+// the file as the installer left it and passes without a word, as in the
+// update below.
 void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
                                     const std::filesystem::path& configFile);
 
 // An update: the user's configuration from before the installer goes back,
-// with the installer's tray-port line.
+// with the installer's tray-port line. Nothing is reported.
 void RewriteConfigAfterUpdate(const std::filesystem::path& configFile,
                               const std::string& previous);
 

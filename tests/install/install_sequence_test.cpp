@@ -251,7 +251,7 @@ TEST_F(InstallSequence, FailedWriteBackLeavesTheInstallersFileAndGoesOn) {
             }
         };
 
-        EXPECT_EQ(install({false, c.update}), 0);
+        EXPECT_EQ(install({false, c.update, false, std::nullopt}), 0);
 
         EXPECT_TRUE(message_boxes().empty());
         EXPECT_EQ(read_file(kConfig), c.installersFile);

@@ -1,5 +1,6 @@
 // The computer identity stored in the settings file.
 #include "bootstrapper.h"
+#include "computer_identity.h"
 #include "digest_text.h"
 #include "support/machine_fixture.h"
 

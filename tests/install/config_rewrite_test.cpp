@@ -46,7 +46,8 @@ TEST_F(ConfigRewrite, FirstInstallationWritesTheTemplateWithTheInstallersLine) {
         write_file(kConfig, c.installed.value_or(""));
         if (!c.installed) fs::remove(host_path(kConfig));
 
-        sablewick::RewriteConfigAfterFirstInstall(*bootstrapper(), host_path(kConfig));
+        sablewick::RewriteConfigAfterFirstInstall(bootstrapper()->LoadResourceData(104, L"CFG"),
+                                                  host_path(kConfig));
 
         EXPECT_EQ(read_file(kConfig), c.result);
     }
@@ -96,7 +97,8 @@ TEST_F(ConfigRewrite, FailedWriteKeepsTheInstallersFileAndPassesQuietly) {
             if (update)
                 sablewick::RewriteConfigAfterUpdate(config, "tray-port = 1\r\nkey = user\r\n");
             else
-                sablewick::RewriteConfigAfterFirstInstall(*bootstrapper(), config);
+                sablewick::RewriteConfigAfterFirstInstall(
+                    bootstrapper()->LoadResourceData(104, L"CFG"), config);
 
             EXPECT_EQ(read_file(kConfig), installed);
             EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::NewFilePath(config))));

@@ -1,5 +1,7 @@
 // The computer identity: a digest of what identifies this machine and the
 // customer company, stored in the settings file.
+#include "computer_identity.h"
+
 #include "bootstrapper.h"
 #include "digest_text.h"
 

@@ -1,6 +1,5 @@
 #include "config_rewrite.h"
 
-#include "bootstrapper.h"
 #include "file_replace.h"
 
 #include <fstream>
@@ -63,14 +62,13 @@ std::string ReadConfigText(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
+void RewriteConfigAfterFirstInstall(const ResourceData& configTemplate,
                                     const std::filesystem::path& configFile) {
     const std::string carried = ExtractTrayPortLine(ReadConfigText(configFile));
 
     // Made in memory and written once: the installed file goes only when its
     // replacement is whole. A template without a tray-port line drops the
     // carried one.
-    const ResourceData configTemplate = bootstrapper.LoadResourceData(104, L"CFG");
     std::string text(reinterpret_cast<const char*>(configTemplate.data), configTemplate.size);
     if (!carried.empty() && !ExtractTrayPortLine(text).empty())
         text = ReplaceTrayPortLine(std::move(text), carried);

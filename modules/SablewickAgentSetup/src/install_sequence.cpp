@@ -1,6 +1,7 @@
 #include "bootstrapper.h"
 
 #include "agent_control.h"
+#include "computer_identity.h"
 #include "config_rewrite.h"
 #include "installer_run.h"
 
@@ -67,7 +68,7 @@ int Bootstrapper::Install() {
         // The configuration after the installer; a failed write leaves the
         // installer's file and goes on.
         if (!update)
-            RewriteConfigAfterFirstInstall(*this, configPath);
+            RewriteConfigAfterFirstInstall(LoadResourceData(104, L"CFG"), configPath);
         else if (hasPreviousConfig)
             RewriteConfigAfterUpdate(configPath, previousConfig);
 

@@ -116,15 +116,29 @@ TEST_F(ResourcesTest, DestinationThatCannotBeOpened) {
     EXPECT_TRUE(fs::is_directory(Target("folder")));
 }
 
-// A full disk: the write fails, and the cut-off file must not stay behind
-// as if it were whole.
-TEST_F(ResourcesTest, FailedWriteIsReportedAndThePartialFileRemoved) {
+// A full disk: the write fails, and neither a cut-off file nor the new one
+// stays behind; the file it would replace is left whole.
+TEST_F(ResourcesTest, FailedWriteIsReportedAndTheOldFileKept) {
     const fs::path file = Target("SablewickRemote.cfg");
-    fs::create_symlink("/dev/full", file);
+    Spit(file, "old");
+    machine().faults.fail("WriteFile", ERROR_DISK_FULL);
     EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.UnpackToFile(104, L"CFG", file); }),
               "Unable to write " + file.string());
-    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_EQ(Slurp(file), "old");
+    EXPECT_FALSE(fs::exists(Target("SablewickRemote.cfg.new")));
+    expect_no_leaks();
+}
+
+// A link at the destination is replaced by the file, never written through.
+TEST_F(ResourcesTest, LinkAtTheDestinationIsReplaced) {
+    const fs::path file = Target("SablewickRemote.cfg");
+    Spit(Target("elsewhere"), "theirs");
+    fs::create_symlink(Target("elsewhere"), file);
+    setup.UnpackToFile(104, L"CFG", file);
+    EXPECT_FALSE(fs::is_symlink(file));
+    EXPECT_EQ(Slurp(file), Bytes(L"CFG", 104));
+    EXPECT_EQ(Slurp(Target("elsewhere")), "theirs");
+    expect_no_leaks();
 }
 
 }  // namespace

@@ -137,12 +137,13 @@ cmake -S "$tree" -B "$work/build" -G Ninja \
 
 # Boost's install carries only the headers of the libraries it built and of
 # those they use; the program also uses header-only libraries (Format, Uuid,
-# Asio and more). The source tree holds each library's headers under its
+# Signals2, Spirit and more). The source tree holds each library's headers under its
 # libs/<name>/include (and libs/numeric/<name>/include): merged, they are the
 # whole tree, the same one as Debian's /usr/include/boost.
-include_dir=$(cd "$prefix.partial/include"/boost-* && pwd)
+major_minor=${version%.*}
+include_dir=$prefix.partial/include/boost-${major_minor/./_}
 for lib_include in "$tree"/libs/*/include "$tree"/libs/numeric/*/include; do
-  [ -d "$lib_include/boost" ] && cp -R "$lib_include/boost" "$include_dir/"
+  if [ -d "$lib_include/boost" ]; then cp -R "$lib_include/boost" "$include_dir/"; fi
 done
 install_package_config "$prefix.partial"
 

@@ -123,7 +123,7 @@ TEST_F(FileReplace, FailingCallLeavesTheTargetWhole) {
         EXPECT_EQ(error, *c.message ? c.message + target.string() : "");
         EXPECT_EQ(Slurp(target), *c.message ? kOld : kNew);
         if (*c.message) {  // a failure once does not stick
-            EXPECT_EQ(sablewick::ReplaceFile(target, "", 0) == sablewick::Replacement::done, c.nth == 1);
+            EXPECT_EQ(sablewick::ReplaceWholeFile(target, "", 0) == sablewick::Replacement::done, c.nth == 1);
         }
         for (const auto& name : Names(folder))
             EXPECT_TRUE(name == "SablewickRemote.cfg" || name == "SablewickRemote.cfg.new") << name;

@@ -45,7 +45,7 @@ std::string MergeUpdatedConfig(const std::string& previous, const std::string& c
 // as the installer left it, whole, and must not keep the service and the
 // tray program from starting.
 void WriteBack(const std::filesystem::path& configFile, const std::string& text) {
-    ReplaceFile(configFile, text.data(), text.size());
+    ReplaceWholeFile(configFile, text.data(), text.size());
 }
 
 }  // namespace

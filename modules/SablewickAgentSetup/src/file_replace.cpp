@@ -72,7 +72,8 @@ void ThrowUnableToWrite(const std::filesystem::path& file, const boost::source_l
 
 std::filesystem::path NewFilePath(const std::filesystem::path& target) { return NewFileName(target, 0); }
 
-Replacement ReplaceFile(const std::filesystem::path& target, const void* data, std::size_t size) {
+Replacement ReplaceWholeFile(const std::filesystem::path& target, const void* data,
+                             std::size_t size) {
     for (unsigned attempt = 0; attempt < kNewFileNames; ++attempt) {
         const std::wstring newFile = NewFileName(target, attempt).wstring();
         if (!ClearStaleNewFile(newFile)) continue;
@@ -109,7 +110,7 @@ Replacement ReplaceFile(const std::filesystem::path& target, const void* data, s
 }
 
 void ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size) {
-    switch (ReplaceFile(target, data, size)) {
+    switch (ReplaceWholeFile(target, data, size)) {
     case Replacement::done: return;
     case Replacement::not_created: ThrowUnableToCreate(target, BOOST_CURRENT_LOCATION);
     case Replacement::not_written: ThrowUnableToWrite(target, BOOST_CURRENT_LOCATION);

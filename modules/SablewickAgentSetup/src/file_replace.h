@@ -23,8 +23,11 @@ enum class Replacement {
 };
 
 // Replaces |target| by a file holding exactly |size| bytes at |data|. On any
-// failure the target is left as it was and the new file is removed.
-Replacement ReplaceFile(const std::filesystem::path& target, const void* data, std::size_t size);
+// failure the target is left as it was and the new file is removed. (Not
+// "ReplaceFile": <windows.h> makes that name a macro for ReplaceFileW in the
+// sources that include it and not in the others, and the link then misses.)
+Replacement ReplaceWholeFile(const std::filesystem::path& target, const void* data,
+                             std::size_t size);
 
 // The same, throwing std::runtime_error "Unable to create %1%" for
 // not_created and "Unable to write %1%" for not_written (%1% the target's

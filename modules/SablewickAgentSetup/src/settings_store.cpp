@@ -35,7 +35,7 @@ void Bootstrapper::SaveSettings(const snet::types::ClientSettings& settings) {
     const std::string bytes = archive.str();
 
     const std::filesystem::path path = GetDatFilePath();
-    switch (ReplaceFile(path, bytes.data(), bytes.size())) {
+    switch (ReplaceWholeFile(path, bytes.data(), bytes.size())) {
     case Replacement::done: return;
     case Replacement::not_created:
         boost::throw_exception(std::runtime_error("Unable to open settings file to write"),

@@ -113,7 +113,7 @@ TEST_F(InstallSequence, UpdateWithoutUsableConfigurationLeavesTheInstallersFile)
         write_file(kSettings, kInstalledSettings);
         if (c.config) write_file(kConfig, *c.config);
 
-        EXPECT_EQ(install({false, true}), 0);
+        EXPECT_EQ(install({/*silent*/ false, /*update*/ true, /*notray*/ false, std::nullopt}), 0);
 
         EXPECT_EQ(read_file(kConfig), c.result);
         EXPECT_EQ(resource_lookups("CFG"), c.templateLookups);
@@ -127,7 +127,7 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
         reset(profile());
         write_file(kConfig + "\\inside", "a folder where the file should be");
 
-        EXPECT_EQ(install({silent}), -1);
+        EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}), -1);
 
         if (silent) {
             EXPECT_TRUE(message_boxes().empty());
@@ -150,7 +150,7 @@ TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
     write_file(kSettings, kInstalledSettings);
     fs::create_symlink("/dev/full", sablewick::FileReplacement::NewFilePath(host_path(kConfig)));
 
-    EXPECT_EQ(install({false, true}), -1);
+    EXPECT_EQ(install({/*silent*/ false, /*update*/ true, /*notray*/ false, std::nullopt}), -1);
 
     ASSERT_EQ(message_boxes().size(), 1u);
     const std::string text = message_boxes()[0].text_utf8();

@@ -97,7 +97,7 @@ TEST_F(InstallerRun, SilentNotrayRunWithAOneTimeRecord) {
                                    winsim::ResourceKey::of_id(108), 1033,
                                    std::vector<unsigned char>(record.begin(), record.end()));
 
-    ASSERT_EQ(install({/*silent*/ true, /*update*/ false, /*notray*/ true}), 0);
+    ASSERT_EQ(install({/*silent*/ true, /*update*/ false, /*notray*/ true, std::nullopt}), 0);
 
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].request["lpParameters"],
@@ -176,7 +176,7 @@ TEST_F(InstallerRun, FailedLaunchRemovesThePackageBeforeTheMessage) {
                 packageAtMessage = fs::exists(launches[0].request["lpFile"].get<std::string>());
         };
 
-        EXPECT_EQ(install({silent}), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}), ERROR_ACCESS_DENIED);
 
         ASSERT_EQ(launches.size(), 1u);
         EXPECT_TRUE(launches[0].package.has_value());  // it was written first

@@ -133,7 +133,9 @@ TEST_F(TrayStart, NothingStartsAndEverythingIsReleased) {
         start();
 
         EXPECT_TRUE(started_paths().empty());
-        if (c.tokenDuplicated) EXPECT_EQ(calls("DestroyEnvironmentBlock").size(), 1u);
+        if (c.tokenDuplicated) {
+            EXPECT_EQ(calls("DestroyEnvironmentBlock").size(), 1u);
+        }
         EXPECT_TRUE(message_boxes().empty());
         expect_no_leaks();
     }

@@ -17,6 +17,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   # libFuzzer targets
   clang libclang-rt-14-dev
+  # the linter's CI stage
+  clang-tidy
   # the demo's summary of the call trace
   jq
 )

@@ -12,8 +12,7 @@ Bootstrapper::Bootstrapper(std::shared_ptr<UAC> elevation)
     // The slot holds a plain pointer: the UAC is only ever signalled while
     // this object lives, so the connection needs no tracking.
     if (uac)
-        uac->errorSignal.connect(
-            std::bind(&Bootstrapper::OnError, this, std::placeholders::_1));
+        uac->errorSignal.connect(std::bind(&Bootstrapper::OnError, this, std::placeholders::_1));
 }
 
 Bootstrapper::~Bootstrapper() {

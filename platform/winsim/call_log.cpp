@@ -1,11 +1,18 @@
 #include "platform/winsim/call_log.h"
 
+#include <cstring>
 #include <stdexcept>
 
 namespace winsim {
 
 nlohmann::json CallRecord::to_json() const {
-    nlohmann::json j = {{"call", call}, {"args", args}, {"result", result}, {"lastError", lastError}};
+    nlohmann::json j = {{"call", call}, {"args", args}, {"result", result}};
+    if (file) {
+        const char* name = error_number ? ::strerrorname_np(error_number) : nullptr;
+        j["errno"] = error_number == 0 ? nlohmann::json() : nlohmann::json(name ? name : std::to_string(error_number));
+    } else {
+        j["lastError"] = lastError;
+    }
     if (injected) j["injected"] = true;
     return j;
 }

@@ -24,6 +24,10 @@ struct CallRecord {
     nlohmann::json result;
     DWORD lastError = 0;
     bool injected = false;  // failed by fault injection
+    // A file operation of the product (files.h): its outcome is an errno
+    // ("errno" in JSON, the symbolic name), not a last-error value.
+    bool file = false;
+    int error_number = 0;
 
     nlohmann::json to_json() const;
 };

@@ -128,9 +128,10 @@ std::string shown(Machine& m, const std::string& host) {
     return rel.generic_string();
 }
 
-// The fault armed for this occurrence of |kind|, as an errno; 0 for none.
-int take_fault(Machine& m, const char* kind) {
-    const auto fault = m.faults.take(kind);
+// The fault armed for this occurrence of |kind| on |shown|, as an errno; 0
+// for none.
+int take_fault(Machine& m, const char* kind, const std::string& shown) {
+    const auto fault = m.faults.take(kind, shown);
     return fault ? errno_of_win32(fault->error) : 0;
 }
 
@@ -193,7 +194,7 @@ int model_open(const char* function, int dirfd, const char* path, int flags, con
     else
         args["mode"] = mode_text;
 
-    int error = take_fault(*m, "open");
+    int error = take_fault(*m, "open", args["path"].get<std::string>());
     const bool injected = error != 0;
     int fd = -1;
     if (!error && !(exclusive && exists_now(host))) error = m->files.check_open(*m, host, read, write);
@@ -240,7 +241,7 @@ int model_close(int fd, RealClose&& close) {
     Machine* m = machine_of(entry->host);
     forget(fd);
     if (!m) return close();
-    const int error = take_fault(*m, "close");
+    const int error = take_fault(*m, "close", entry->shown);
     int result = close();
     int reported = result == 0 ? 0 : errno;
     // The file is closed either way; a failed final flush is reported.
@@ -262,7 +263,7 @@ ssize_t model_write(int fd, std::size_t count, const char* function, RealWrite&&
     Inside inside;
     Machine* m = machine_of(entry->host);
     if (!m) return write(count);
-    const int fault = take_fault(*m, "write");
+    const int fault = take_fault(*m, "write", entry->shown);
     ssize_t result = -1;
     int error = 0;
     if (entry->full) {
@@ -298,7 +299,7 @@ int model_rename(const char* function, int olddirfd, const char* from, int newdi
     Machine* m = machine_of(src);
     if (!m) m = machine_of(dst);
     if (!m) return act();
-    int error = take_fault(*m, "rename");
+    int error = take_fault(*m, "rename", shown(*m, src));
     const bool injected = error != 0;
     if (!error) error = m->files.check_rename(*m, src, dst);
     int result = -1;
@@ -320,7 +321,7 @@ int model_remove(const char* function, int dirfd, const char* path, Act&& act) {
     const std::string host = absolute_of(dirfd, path);
     Machine* m = machine_of(host);
     if (!m) return act();
-    int error = take_fault(*m, "remove");
+    int error = take_fault(*m, "remove", shown(*m, host));
     const bool injected = error != 0;
     if (!error) error = m->files.check_remove(*m, host);
     int result = -1;
@@ -342,7 +343,7 @@ int model_simple(const char* kind, const char* function, int dirfd, const char* 
     const std::string host = absolute_of(dirfd, path);
     Machine* m = machine_of(host);
     if (!m) return act();
-    int error = take_fault(*m, kind);
+    int error = take_fault(*m, kind, shown(*m, host));
     const bool injected = error != 0;
     int result = -1;
     if (!error) {

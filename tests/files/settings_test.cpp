@@ -18,6 +18,7 @@ const std::string kNil = "00000000-0000-0000-0000-000000000000";
 const std::string kU1 = "11111111-2222-3333-4444-555555555555";
 const std::string kU2 = "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee";
 const std::string kU3 = "01234567-89ab-cdef-0123-456789abcdef";
+const std::string kSettingsFile = "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat";
 
 std::string Header(const std::string& library) { return "22 serialization::archive " + library + " "; }
 
@@ -121,7 +122,7 @@ TEST_F(SettingsTest, FailedSaveKeepsTheSettingsFile) {
     const fs::path fresh = sablewick::FileReplacement::NewFilePath(file);
     const struct {
         const char* name;
-        bool folder;  // else a symlink to /dev/full
+        bool folder;  // else the disk is full
         std::string error;
     } cases[] = {
         {"new file cannot be opened", true, "Unable to open settings file to write"},
@@ -135,13 +136,13 @@ TEST_F(SettingsTest, FailedSaveKeepsTheSettingsFile) {
         if (c.folder)
             fs::create_directory(fresh);
         else
-            fs::create_symlink("/dev/full", fresh);
+            machine().faults.fail_file("write", kSettingsFile + ".new", winsim::kErrorDiskFull);
         EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.SaveSettings(settings); }), c.error);
         EXPECT_EQ(Slurp(file), kEmbeddedRecord);
         // The folder was not the save's to remove; its own new file is gone.
         EXPECT_EQ(fs::is_directory(fresh), c.folder);
-        EXPECT_EQ(fs::is_symlink(fresh), false);
         fs::remove(fresh);
+        machine().faults.clear();
     }
     // Nothing in the way: the save goes through.
     setup.SaveSettings(settings);

@@ -87,7 +87,7 @@ TEST_F(ConfigRewrite, FailedWriteKeepsTheFileAndEndsTheRun) {
     const std::string installed = "tray-port = 20000\r\nkey = installer\r\n";
     write_file(kConfig, installed);
     const fs::path newFile = sablewick::FileReplacement::NewFilePath(config);
-    fs::create_symlink("/dev/full", newFile);
+    machine().faults.fail_file("write", kConfig + ".new", winsim::kErrorDiskFull);
 
     try {
         sablewick::RewriteConfigAfterUpdate(config, "tray-port = 1\r\nkey = user\r\n");
@@ -96,7 +96,7 @@ TEST_F(ConfigRewrite, FailedWriteKeepsTheFileAndEndsTheRun) {
         EXPECT_EQ(std::string(e.what()), "Unable to write " + config.string());
     }
     EXPECT_EQ(read_file(kConfig), installed);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(newFile)));
+    EXPECT_FALSE(file_exists(kConfig + ".new"));
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
 TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
     write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
     write_file(kSettings, kInstalledSettings);
-    fs::create_symlink("/dev/full", sablewick::FileReplacement::NewFilePath(host_path(kConfig)));
+    machine().faults.fail_file("write", kConfig + ".new", winsim::kErrorDiskFull);
 
     EXPECT_EQ(install({false, true}), -1);
 
@@ -158,7 +158,7 @@ TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
     EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
     // As the installer left it, not empty or cut off.
     EXPECT_EQ(read_file(kConfig), "# mine\r\ntray-port=27015\r\nkey = user\r\n");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::FileReplacement::NewFilePath(host_path(kConfig)))));
+    EXPECT_FALSE(file_exists(kConfig + ".new"));
     EXPECT_TRUE(started("SablewickTrayAgent.exe").empty());
     EXPECT_TRUE(temp_packages().empty());
     expect_no_leaks();
@@ -203,8 +203,7 @@ TEST_F(InstallSequence, TemplateThatCannotBeHadKeepsTheFileItWouldReplace) {
 
 TEST_F(InstallSequence, UntestableTrayProgramEndsTheRun) {
     const fs::path tray = host_path(kTrayProgram);
-    fs::remove(tray);
-    fs::create_symlink(tray, tray);
+    machine().faults.fail_file("stat", kTrayProgram, ERROR_ACCESS_DENIED);
 
     EXPECT_EQ(install(), -1);
 

@@ -20,6 +20,7 @@
 #include "platform/winsim/files.h"
 #include "platform/winsim/machine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -197,7 +198,9 @@ int model_open(const char* function, int dirfd, const char* path, int flags, con
     int error = take_fault(*m, "open", args["path"].get<std::string>());
     const bool injected = error != 0;
     int fd = -1;
-    if (!error && !(exclusive && exists_now(host))) error = m->files.check_open(*m, host, read, write);
+    std::string why;
+    if (!error && !(exclusive && exists_now(host))) error = m->files.check_open(*m, host, read, write, why);
+    if (!why.empty()) args["refused"] = why;
     if (!error) {
         fd = open();
         if (fd < 0) error = errno;
@@ -301,15 +304,17 @@ int model_rename(const char* function, int olddirfd, const char* from, int newdi
     if (!m) return act();
     int error = take_fault(*m, "rename", shown(*m, src));
     const bool injected = error != 0;
-    if (!error) error = m->files.check_rename(*m, src, dst);
+    std::string why;
+    if (!error) error = m->files.check_rename(*m, src, dst, why);
     int result = -1;
     if (!error) {
         result = act();
         if (result != 0) error = errno;
         else m->files.renamed(src, dst);
     }
-    record(*m, "rename", {{"path", shown(*m, src)}, {"newPath", shown(*m, dst)}, {"function", function}}, result,
-           error, injected);
+    nlohmann::json args = {{"path", shown(*m, src)}, {"newPath", shown(*m, dst)}, {"function", function}};
+    if (!why.empty()) args["refused"] = why;
+    record(*m, "rename", std::move(args), result, error, injected);
     if (result != 0) errno = error;
     return result;
 }
@@ -323,14 +328,17 @@ int model_remove(const char* function, int dirfd, const char* path, Act&& act) {
     if (!m) return act();
     int error = take_fault(*m, "remove", shown(*m, host));
     const bool injected = error != 0;
-    if (!error) error = m->files.check_remove(*m, host);
+    std::string why;
+    if (!error) error = m->files.check_remove(*m, host, why);
     int result = -1;
     if (!error) {
         result = act();
         if (result != 0) error = errno;
         else m->files.removed(host);
     }
-    record(*m, "remove", {{"path", shown(*m, host)}, {"function", function}}, result, error, injected);
+    nlohmann::json args = {{"path", shown(*m, host)}, {"function", function}};
+    if (!why.empty()) args["refused"] = why;
+    record(*m, "remove", std::move(args), result, error, injected);
     if (result != 0) errno = error;
     return result;
 }

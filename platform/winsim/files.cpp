@@ -128,32 +128,34 @@ std::vector<std::pair<std::string, HeldFile>> Files::holders(Machine& m, const f
 
 // Opening an existing file: the read-only attribute refuses writing
 // (access check), then every holder's sharing must allow what is asked.
-int Files::check_open(Machine& m, const fs::path& host, bool read, bool write) const {
+int Files::check_open(Machine& m, const fs::path& host, bool read, bool write, std::string& why) const {
     if (!present(host)) return 0;
-    if (write && read_only(host)) return EACCES;
+    if (write && read_only(host)) return why = "read-only", EACCES;
     for (const auto& [who, h] : holders(m, host))
-        if ((read && !h.share_read) || (write && !h.share_write)) return ETXTBSY;
+        if ((read && !h.share_read) || (write && !h.share_write)) return why = "held by " + who, ETXTBSY;
     return 0;
 }
 
 // DeleteFileW opens the file for deletion (every holder must share delete),
 // then marks it: a read-only file refuses the mark.
-int Files::check_remove(Machine& m, const fs::path& host) const {
+int Files::check_remove(Machine& m, const fs::path& host, std::string& why) const {
     if (!present(host)) return 0;
     for (const auto& [who, h] : holders(m, host))
-        if (!h.share_delete) return ETXTBSY;
-    if (read_only(host)) return EACCES;
+        if (!h.share_delete) return why = "held by " + who, ETXTBSY;
+    if (read_only(host)) return why = "read-only", EACCES;
     return 0;
 }
 
 // MoveFileExW opens the source for deletion; a target it would replace must
 // be neither read-only nor open at all.
-int Files::check_rename(Machine& m, const fs::path& from, const fs::path& to) const {
+int Files::check_rename(Machine& m, const fs::path& from, const fs::path& to, std::string& why) const {
     if (!present(from)) return 0;
     for (const auto& [who, h] : holders(m, from))
-        if (!h.share_delete) return ETXTBSY;
+        if (!h.share_delete) return why = "held by " + who, ETXTBSY;
     if (key_of(from) == key_of(to) || !present(to)) return 0;
-    if (read_only(to) || !holders(m, to).empty()) return EACCES;
+    if (read_only(to)) return why = "target read-only", EACCES;
+    const auto held = holders(m, to);
+    if (!held.empty()) return why = "target held by " + held.front().first, EACCES;
     return 0;
 }
 

@@ -78,10 +78,13 @@ public:
     // that are not stopped. One line each ("SablewickRemote (service)").
     std::vector<std::pair<std::string, HeldFile>> holders(Machine& m, const std::filesystem::path& host) const;
 
-    // Windows' own verdicts: 0, or the errno of the Win32 error it gives.
-    int check_open(Machine& m, const std::filesystem::path& host, bool read, bool write) const;
-    int check_remove(Machine& m, const std::filesystem::path& host) const;
-    int check_rename(Machine& m, const std::filesystem::path& from, const std::filesystem::path& to) const;
+    // Windows' own verdicts: 0, or the errno of the Win32 error it gives,
+    // with the reason in |why| ("read-only", "held by SablewickRemote
+    // (service)").
+    int check_open(Machine& m, const std::filesystem::path& host, bool read, bool write, std::string& why) const;
+    int check_remove(Machine& m, const std::filesystem::path& host, std::string& why) const;
+    int check_rename(Machine& m, const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::string& why) const;
     // What a successful operation does to the attributes.
     void removed(const std::filesystem::path& host);
     void renamed(const std::filesystem::path& from, const std::filesystem::path& to);

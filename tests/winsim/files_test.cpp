@@ -151,7 +151,9 @@ TEST_F(Files, ReadOnlyFilesCannotBeRemovedReplacedOrWritten) {
     EXPECT_EQ(rename(fresh, settings), EACCES);
     EXPECT_FALSE(write(settings, "x"));
     EXPECT_EQ(read_file(kSettings), "record\r\n");
-    EXPECT_FALSE(last("remove").injected);
+    const auto refused = last("remove").to_json();
+    EXPECT_FALSE(refused.contains("injected"));
+    EXPECT_EQ(refused["args"]["refused"], "read-only");
 
     EXPECT_EQ(rename(settings, moved), 0);
     EXPECT_TRUE(machine().files.read_only(moved));
@@ -174,7 +176,9 @@ TEST_F(Files, AFileTheServiceHoldsIsFreeOnceItStops) {
     EXPECT_EQ(remove(config), ETXTBSY);
     EXPECT_EQ(rename(fresh, config), EACCES);
     EXPECT_FALSE(write(config, "x"));
-    EXPECT_EQ(last("open").to_json()["errno"], "ETXTBSY");
+    const auto held = last("open").to_json();
+    EXPECT_EQ(held["errno"], "ETXTBSY");
+    EXPECT_EQ(held["args"]["refused"], "held by SablewickRemote (service)");
     EXPECT_EQ(read_file(kConfig), "old\r\n");
     std::ifstream reading(config);
     EXPECT_TRUE(reading.is_open());  // it shares reading

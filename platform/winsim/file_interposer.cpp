@@ -1,9 +1,9 @@
 // The product's file operations at the C library's boundary.
 //
-// The product reaches files through std::filesystem, file streams and (for
-// the files it must create exclusively) the model's own Win32 file calls,
-// which all end in the C library: libstdc++.so calls fopen64, write, writev,
-// fclose, rename, remove, stat, lstat and mkdir. The functions below are
+// Whatever the product uses to reach a file (std::filesystem, file streams,
+// a Win32 file function of the model built on the C library) ends in the C
+// library: libstdc++.so calls fopen64, write, writev, fclose, rename,
+// remove, stat, lstat and mkdir. The functions below are
 // defined in the executable that links the model; the dynamic linker binds
 // libstdc++'s references to them (an executable's definition comes first),
 // and each finds the C library's own (or, under AddressSanitizer, its

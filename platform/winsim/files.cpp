@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <unistd.h>
+
 namespace winsim {
 
 namespace fs = std::filesystem;
@@ -69,31 +71,55 @@ int errno_of_win32(DWORD error) {
     switch (error) {
         case ERROR_SHARING_VIOLATION: return ETXTBSY;
         case ERROR_ACCESS_DENIED: return EACCES;
-        case kErrorDiskFull:
+        case ERROR_DISK_FULL:
         case kErrorHandleDiskFull: return ENOSPC;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND: return ENOENT;
-        case kErrorFileExists:
-        case kErrorAlreadyExists: return EEXIST;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return EEXIST;
         case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
+        case ERROR_INVALID_HANDLE: return EBADF;
+        case ERROR_INVALID_PARAMETER: return EINVAL;
         default: return EIO;
     }
 }
 
-DWORD win32_of_errno(int error) {
+DWORD win32_of_errno(int error, bool folder_missing) {
     switch (error) {
         case 0: return ERROR_SUCCESS;
-        case ETXTBSY: return ERROR_SHARING_VIOLATION;
+        case ETXTBSY:
+        case EBUSY: return ERROR_SHARING_VIOLATION;
         case EACCES:
         case EPERM:
-        case EISDIR: return ERROR_ACCESS_DENIED;
-        case ENOSPC: return kErrorDiskFull;
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case EISDIR:
+        case EROFS:
+        case ENOTEMPTY: return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+        case EDQUOT: return ERROR_DISK_FULL;
+        case ENOENT: return folder_missing ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EEXIST: return kErrorFileExists;
+        case EEXIST: return ERROR_FILE_EXISTS;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case EBADF: return ERROR_INVALID_HANDLE;
+        case EINVAL: return ERROR_INVALID_PARAMETER;
         case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        default: return kErrorGenFailure;
+        default: return ERROR_GEN_FAILURE;
     }
+}
+
+OpenFile::~OpenFile() { close(); }
+
+int OpenFile::close() {
+    if (fd_ < 0) return 0;
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
+DWORD close_file_handle(HANDLE h) {
+    auto file = Machine::current().handles.object<OpenFile>(h, "file");
+    if (!file) return ERROR_SUCCESS;
+    return win32_of_errno(file->close());
 }
 
 ModelFileAccess::ModelFileAccess() { ++t_model_depth; }

@@ -1,19 +1,24 @@
-// Files beyond their bytes: the read-only attribute, the files running
-// processes hold open and how they share them, and the product's file
-// operations at the C library's boundary (file_interposer.cpp). Each
-// operation on a path inside the sandbox is recorded in the call log like a
-// platform call, counted under its kind ("open", "write", "close", "rename",
-// "remove", "stat", "mkdir"), and may be failed through Machine::faults with
-// a Win32 error, which the operation reports as the errno below:
+// The model's one notion of files. Files are the sandbox's real files; the
+// state here is what Windows keeps besides their bytes: the read-only
+// attribute and the files running processes hold open with their sharing.
+//
+// Every file operation on a path inside the sandbox goes through the C
+// library's boundary (file_interposer.cpp), whoever makes it: the product's
+// std::filesystem and stream calls, and the model's own Win32 file functions
+// (api_files.cpp), each built on one C library call. There each operation is
+// recorded in the call log, counted under its kind ("open", "write",
+// "close", "rename", "remove", "stat", "mkdir"), may be failed through
+// Machine::faults with a Win32 error, and is refused where Windows refuses
+// it (Files::check_*), whether or not a fault is armed. Errors cross the
+// boundary through the one mapping below:
 //
 //   ERROR_SHARING_VIOLATION (32)  ETXTBSY
 //   ERROR_ACCESS_DENIED (5)       EACCES
 //   ERROR_DISK_FULL (112)         ENOSPC   (a write: part of the data, then ENOSPC)
 //   ERROR_PATH_NOT_FOUND (3),
 //   ERROR_FILE_NOT_FOUND (2)      ENOENT
-//
-// The refusals Windows makes on its own (docs/simulated-windows.md) come
-// from the state here, whether or not a fault is armed.
+//   ERROR_FILE_EXISTS (80),
+//   ERROR_ALREADY_EXISTS (183)    EEXIST
 #pragma once
 
 #include "platform/win32.h"
@@ -46,17 +51,44 @@ struct HeldFile {
 std::vector<HeldFile> held_files_of(Machine& m, const nlohmann::json& list);
 
 // The errno a Win32 error of a file operation shows as, and back.
+// |folder_missing| tells a missing file (ERROR_FILE_NOT_FOUND) from a
+// missing folder on its path (ERROR_PATH_NOT_FOUND) for ENOENT.
 int errno_of_win32(DWORD error);
-DWORD win32_of_errno(int error);
+DWORD win32_of_errno(int error, bool folder_missing = false);
 
-// File operations of the model itself (the stand-ins' effects, the shell's
-// and the process launcher's lookups, building the sandbox, a test's own
-// reading of a file) are neither recorded, counted nor failed while one of
-// these lives on the thread.
+// A file opened through CreateFileW: its descriptor, held by the kernel
+// handle table as a handle of kind "file", so that a file left open shows
+// among the leaks like any other handle.
+class OpenFile {
+public:
+    OpenFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~OpenFile();
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // Closes the descriptor once; the errno of a failed close, else 0.
+    int close();
+
+private:
+    int fd_;
+    std::string path_;
+};
+
+// Closes the file behind an open "file" handle before the handle table lets
+// it go: the Win32 error of a failed close, else 0. Used by CloseHandle.
+DWORD close_file_handle(HANDLE h);
+
 // True when the file functions the C++ library reaches are those of
 // file_interposer.cpp.
 bool file_interposer_in_use();
 
+// File operations of the model itself (the stand-ins' effects, the shell's
+// and the process launcher's lookups, building the sandbox, a Win32
+// function's own inspection of a path, a test's own reading of a file) are
+// neither recorded, counted, refused nor failed while one of these lives on
+// the thread.
 class ModelFileAccess {
 public:
     ModelFileAccess();

@@ -6,11 +6,7 @@
 
 namespace winsim {
 
-inline constexpr DWORD kErrorGenFailure = 31;                  // ERROR_GEN_FAILURE
 inline constexpr DWORD kErrorHandleDiskFull = 39;              // ERROR_HANDLE_DISK_FULL
-inline constexpr DWORD kErrorFileExists = 80;                  // ERROR_FILE_EXISTS
-inline constexpr DWORD kErrorDiskFull = 112;                   // ERROR_DISK_FULL
-inline constexpr DWORD kErrorAlreadyExists = 183;              // ERROR_ALREADY_EXISTS
 inline constexpr DWORD kErrorInvalidName = 123;                // ERROR_INVALID_NAME
 inline constexpr DWORD kErrorInvalidLevel = 124;               // ERROR_INVALID_LEVEL
 inline constexpr DWORD kErrorDirectory = 267;                  // ERROR_DIRECTORY

@@ -19,9 +19,11 @@ TEST(HostProgram, ArgumentsReachTheCommandLineAndTheTraceIsWritten) {
         if (!line.contains("errno")) continue;
         const std::string path = line["args"]["path"];
         EXPECT_EQ(path.find(run.sandbox.string()), std::string::npos) << line;
+        // Written whole beside the file, then renamed over it.
         configWritten = configWritten
-                        || (line["call"] == "write" && line["errno"].is_null()
-                            && path == "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg");
+                        || (line["call"] == "rename" && line["errno"].is_null()
+                            && line["args"]["newPath"]
+                                   == "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg");
     }
     EXPECT_TRUE(configWritten);
 

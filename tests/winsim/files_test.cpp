@@ -1,8 +1,12 @@
-// Files in the simulated Windows: the product's file operations reach the
-// call log and fault injection at the C library's boundary, and the machine
-// refuses what Windows refuses for read-only files and files held open.
+// Files in the simulated Windows, one model under two doors: the product's
+// C library and std::filesystem operations and the Win32 file functions
+// (exclusive creation, writes, renames, deletion, attributes). Both reach
+// the call log and fault injection at the C library's boundary, and both
+// meet the same refusals Windows makes for read-only files and files held
+// open.
 #include "support/machine_fixture.h"
 
+#include "platform/winsim/api_support.h"
 #include "platform/winsim/files.h"
 
 #include <cerrno>
@@ -54,7 +58,60 @@ protected:
         const auto records = calls(call);
         return records.empty() ? winsim::CallRecord{} : records.back();
     }
+
+    // The Win32 side: wide host paths, as the model hands paths to the
+    // program, in a folder of the machine's disk.
+    static std::wstring W(const fs::path& p) { return winsim::from_utf8(p.string()); }
+    fs::path At(const std::string& name) const { return host_path("C:\\ProgramData") / name; }
+    // The test's own writing: not the program's, so neither recorded nor failed.
+    static void Put(const fs::path& p, const std::string& text) {
+        winsim::ModelFileAccess test;
+        std::ofstream(p, std::ios::binary) << text;
+    }
+    static std::string Read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    DWORD LastError() { return machine().last_error(); }
+    HANDLE CreateNew(const fs::path& p) {
+        return CreateFileW(W(p).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
 };
+
+// The one mapping between the two sides of the boundary: a Win32 error
+// injected into a file operation shows as its errno, and an errno the host
+// gives becomes the error Windows gives in that situation.
+TEST(FileErrors, Win32ErrorsAndErrnoValuesMapBothWays) {
+    const struct {
+        DWORD win32;
+        int errno_value;
+    } pairs[] = {{ERROR_SHARING_VIOLATION, ETXTBSY},
+                 {ERROR_ACCESS_DENIED, EACCES},
+                 {ERROR_DISK_FULL, ENOSPC},
+                 {ERROR_FILE_NOT_FOUND, ENOENT},
+                 {ERROR_FILE_EXISTS, EEXIST}};
+    for (const auto& p : pairs) {
+        EXPECT_EQ(winsim::errno_of_win32(p.win32), p.errno_value) << p.win32;
+        EXPECT_EQ(winsim::win32_of_errno(p.errno_value), p.win32) << p.errno_value;
+    }
+    EXPECT_EQ(winsim::errno_of_win32(ERROR_PATH_NOT_FOUND), ENOENT);
+    EXPECT_EQ(winsim::errno_of_win32(ERROR_ALREADY_EXISTS), EEXIST);
+
+    const struct {
+        int err;
+        bool folderMissing;
+        DWORD expected;
+    } cases[] = {
+        {EPERM, false, ERROR_ACCESS_DENIED},    {EISDIR, false, ERROR_ACCESS_DENIED},
+        {EROFS, false, ERROR_ACCESS_DENIED},    {ENOENT, true, ERROR_PATH_NOT_FOUND},
+        {ENOTDIR, false, ERROR_PATH_NOT_FOUND}, {EDQUOT, false, ERROR_DISK_FULL},
+        {EIO, false, ERROR_GEN_FAILURE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        EXPECT_EQ(winsim::win32_of_errno(c.err, c.folderMissing), c.expected);
+    }
+}
 
 TEST_F(Files, TheProgramsFileOperationsAreRecordedWithSandboxPaths) {
     ASSERT_TRUE(machine().files.interposing());
@@ -101,7 +158,7 @@ TEST_F(Files, InjectedFailuresGiveTheirErrors) {
     EXPECT_EQ(last("open").to_json()["errno"], "EACCES");
 
     // A full disk takes part of the data, then nothing.
-    faults.fail("write", winsim::kErrorDiskFull, 1);
+    faults.fail("write", ERROR_DISK_FULL, 1);
     EXPECT_FALSE(write(file, "0123456789"));
     EXPECT_EQ(read_file(kData + "\\x.txt"), "01234");
     const auto writes = calls("write");
@@ -110,7 +167,7 @@ TEST_F(Files, InjectedFailuresGiveTheirErrors) {
     EXPECT_EQ(writes[1].to_json()["errno"], "ENOSPC");
 
     // The final flush fails at the close; the file is closed all the same.
-    faults.fail("close", winsim::kErrorDiskFull, 2);
+    faults.fail("close", ERROR_DISK_FULL, 2);
     EXPECT_FALSE(write(file, "whole"));
     EXPECT_EQ(last("close").to_json()["errno"], "ENOSPC");
     EXPECT_TRUE(write(file, "again"));
@@ -132,7 +189,7 @@ TEST_F(Files, InjectedFailuresGiveTheirErrors) {
 
 // A fault armed for one file counts that file's operations only.
 TEST_F(Files, FaultsByFileCountThatFileOnly) {
-    machine().faults.fail_file("write", kData + "\\B.TXT", winsim::kErrorDiskFull, 2);
+    machine().faults.fail_file("write", kData + "\\B.TXT", ERROR_DISK_FULL, 2);
     for (int round = 0; round < 2; ++round) {
         EXPECT_TRUE(write(at(kData + "\\a.txt"), "a"));
         EXPECT_EQ(write(at(kData + "\\b.txt"), "bb"), round == 0);
@@ -225,20 +282,232 @@ TEST_F(Files, TaskkillReleasesWhatTheProcessHeld) {
     expect_no_leaks();
 }
 
-TEST(FileErrors, Win32ErrorsAndErrnoValuesMapBothWays) {
+TEST_F(Files, CreateNewWritesAndClosesThroughTheHandleTable) {
+    const fs::path file = At("new.txt");
+    HANDLE h = CreateFileW(W(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, "abc", 3, &written, nullptr));
+    EXPECT_EQ(written, 3u);
+    EXPECT_TRUE(FlushFileBuffers(h));
+    // A file left open is a leak like any handle.
+    EXPECT_FALSE(winsim::test::NoLeaks(machine()));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Read(file), "abc");
+    // A closed handle writes nothing.
+    EXPECT_FALSE(WriteFile(h, "x", 1, &written, nullptr));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(calls("CreateFileW")[0].args["lpFileName"], file.string());
+    expect_no_leaks();
+}
+
+// CREATE_NEW fails on anything at the name and never follows a link.
+TEST_F(Files, CreateNewRefusesWhateverStandsThere) {
+    Put(At("file"), "old");
+    fs::create_directory(At("folder"));
+    fs::create_symlink(At("target"), At("dangling"));
     const struct {
-        DWORD win32;
-        int errno_value;
-    } pairs[] = {{ERROR_SHARING_VIOLATION, ETXTBSY},
-                 {ERROR_ACCESS_DENIED, EACCES},
-                 {winsim::kErrorDiskFull, ENOSPC},
-                 {ERROR_FILE_NOT_FOUND, ENOENT},
-                 {winsim::kErrorFileExists, EEXIST}};
-    for (const auto& p : pairs) {
-        EXPECT_EQ(winsim::errno_of_win32(p.win32), p.errno_value) << p.win32;
-        EXPECT_EQ(winsim::win32_of_errno(p.errno_value), p.win32) << p.errno_value;
+        const char* name;
+        fs::path path;
+        DWORD error;
+    } cases[] = {
+        {"file", At("file"), ERROR_FILE_EXISTS},
+        {"folder", At("folder"), ERROR_FILE_EXISTS},
+        {"dangling link", At("dangling"), ERROR_FILE_EXISTS},
+        {"missing folder", At("none") / "file", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CreateFileW(W(c.path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(LastError(), c.error);
     }
-    EXPECT_EQ(winsim::errno_of_win32(ERROR_PATH_NOT_FOUND), ENOENT);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(At("target"))));
+    EXPECT_EQ(Read(At("file")), "old");
+    expect_no_leaks();
+}
+
+TEST_F(Files, MoveDeleteAndAttributesAsWindowsAnswers) {
+    Put(At("a"), "a");
+    Put(At("b"), "b");
+    Put(At("read-only"), "r");
+    machine().files.set_read_only(At("read-only"));
+    fs::create_directory(At("folder"));
+    Put(At("victim"), "victim");
+    fs::create_symlink(At("victim"), At("link"));
+
+    // Attributes of the name itself: a link is a reparse point.
+    EXPECT_EQ(GetFileAttributesW(W(At("a")).c_str()), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(GetFileAttributesW(W(At("read-only")).c_str()), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(GetFileAttributesW(W(At("folder")).c_str()), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesW(W(At("link")).c_str()), FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(GetFileAttributesW(W(At("none")).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesW(W(At("none") / "x").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    // Replacing only when asked, never a folder or a read-only file.
+    const struct {
+        const char* name;
+        fs::path to;
+        DWORD flags;
+        DWORD error;  // 0: moved
+    } moves[] = {
+        {"without leave to replace", At("b"), 0, ERROR_ALREADY_EXISTS},
+        {"onto a folder", At("folder"), MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"onto a read-only file", At("read-only"), MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"onto a link", At("link"), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, 0},
+    };
+    for (const auto& c : moves) {
+        SCOPED_TRACE(c.name);
+        const BOOL moved = MoveFileExW(W(At("a")).c_str(), W(c.to).c_str(), c.flags);
+        EXPECT_EQ(moved != FALSE, c.error == 0);
+        if (!moved) {
+            EXPECT_EQ(LastError(), c.error);
+        }
+    }
+    EXPECT_EQ(Read(At("link")), "a");  // the link itself was replaced
+    EXPECT_FALSE(fs::is_symlink(At("link")));
+    EXPECT_EQ(Read(At("victim")), "victim");
+
+    // Deleting: a link goes itself; folders and read-only files stay.
+    fs::create_symlink(At("victim"), At("link2"));
+    EXPECT_TRUE(DeleteFileW(W(At("link2")).c_str()));
+    EXPECT_EQ(Read(At("victim")), "victim");
+    EXPECT_FALSE(DeleteFileW(W(At("folder")).c_str()));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(DeleteFileW(W(At("read-only")).c_str()));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(DeleteFileW(W(At("none")).c_str()));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    expect_no_leaks();
+}
+
+TEST_F(Files, InjectedFailuresReturnWhatWindowsReturns) {
+    Put(At("a"), "a");
+    machine().faults.fail("CreateFileW", ERROR_SHARING_VIOLATION, 1);
+    machine().faults.fail("GetFileAttributesW", ERROR_ACCESS_DENIED, 1);
+    machine().faults.fail("WriteFile", ERROR_DISK_FULL, 1);
+    EXPECT_EQ(CreateFileW(W(At("n")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(fs::exists(At("n")));
+    EXPECT_EQ(GetFileAttributesW(W(At("a")).c_str()), INVALID_FILE_ATTRIBUTES);
+    HANDLE h = CreateFileW(W(At("n")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 7;
+    EXPECT_FALSE(WriteFile(h, "abc", 3, &written, nullptr));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_TRUE(calls("WriteFile")[0].injected);
+    EXPECT_TRUE(CloseHandle(h));
+    expect_no_leaks();
+}
+
+// Each Win32 file call is made of one C library operation, which the
+// boundary records under its kind and may fail: the failure comes back as
+// the Win32 error it was injected as, with what that failure leaves.
+TEST_F(Files, Win32CallsPassTheBoundaryAndFailThere) {
+    const fs::path file = at(kData + "\\n.txt"), moved = at(kData + "\\m.txt");
+    HANDLE h = CreateNew(file);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, "abc", 3, &written, nullptr));
+    ASSERT_TRUE(CloseHandle(h));
+    ASSERT_NE(GetFileAttributesW(W(file).c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(MoveFileExW(W(file).c_str(), W(moved).c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(DeleteFileW(W(moved).c_str()));
+    std::vector<std::string> seen;
+    for (const auto& c : machine().log.calls())
+        if (c.file) seen.push_back(c.call + " " + c.args.value("path", std::string()));
+    const std::vector<std::string> expected = {"open " + kData + "\\n.txt",  "write " + kData + "\\n.txt",
+                                               "close " + kData + "\\n.txt", "stat " + kData + "\\n.txt",
+                                               "rename " + kData + "\\n.txt", "remove " + kData + "\\m.txt"};
+    EXPECT_EQ(seen, expected);
+
+    auto& faults = machine().faults;
+    faults.fail("open", ERROR_ACCESS_DENIED, 2);
+    EXPECT_EQ(CreateNew(file), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(file_exists(kData + "\\n.txt"));
+
+    // A full disk under WriteFile: part of the data reached the file.
+    faults.fail("write", ERROR_DISK_FULL, 2);
+    h = CreateNew(file);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    written = 0;
+    EXPECT_FALSE(WriteFile(h, "0123456789", 10, &written, nullptr));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(written, 5u);
+    faults.fail("close", ERROR_DISK_FULL, 2);
+    EXPECT_FALSE(CloseHandle(h));  // the handle goes all the same
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(read_file(kData + "\\n.txt"), "01234");
+
+    faults.fail("rename", ERROR_SHARING_VIOLATION, 2);
+    EXPECT_FALSE(MoveFileExW(W(file).c_str(), W(moved).c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    faults.fail("remove", ERROR_SHARING_VIOLATION, 2);
+    EXPECT_FALSE(DeleteFileW(W(file).c_str()));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    faults.fail("stat", ERROR_ACCESS_DENIED, 2);
+    EXPECT_EQ(GetFileAttributesW(W(file).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read_file(kData + "\\n.txt"), "01234");
+    expect_no_leaks();
+}
+
+// The Win32 calls meet the same read-only files and held files as the C
+// library: a profile's read-only file shows the attribute and can be
+// neither deleted nor replaced; a file the service holds without delete
+// sharing cannot be deleted (a sharing violation) and, open at all, cannot
+// be replaced (access denied), until the service lets it go.
+TEST_F(Files, Win32CallsMeetTheSameReadOnlyAndHeldFiles) {
+    auto p = profile();
+    p["services"]["SablewickRemote"]["open_files"] = nlohmann::json::array({kConfig});
+    p["services"]["SablewickRemote"]["stop_polls"] = 0;
+    reset(p);
+    const fs::path fresh = at(kData + "\\fresh");
+    Put(fresh, "new");
+
+    EXPECT_EQ(GetFileAttributesW(W(at(kSettings)).c_str()), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(GetFileAttributesW(W(at(kConfig)).c_str()), FILE_ATTRIBUTE_ARCHIVE);
+    const struct {
+        const char* name;
+        bool remove;  // else replace
+        const std::string* file;
+        DWORD error;
+    } cases[] = {
+        {"delete the read-only file", true, &kSettings, ERROR_ACCESS_DENIED},
+        {"replace the read-only file", false, &kSettings, ERROR_ACCESS_DENIED},
+        {"delete the held file", true, &kConfig, ERROR_SHARING_VIOLATION},
+        {"replace the held file", false, &kConfig, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring target = W(at(*c.file));
+        const BOOL done = c.remove ? DeleteFileW(target.c_str())
+                                   : MoveFileExW(W(fresh).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+        EXPECT_FALSE(done);
+        EXPECT_EQ(LastError(), c.error);
+        EXPECT_FALSE(last(c.remove ? "remove" : "rename").args.value("refused", std::string()).empty());
+    }
+    EXPECT_EQ(read_file(kSettings), "record\r\n");
+    EXPECT_EQ(read_file(kConfig), "old\r\n");
+
+    // Stopped, the service holds nothing.
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"SablewickRemote", SERVICE_STOP);
+    SERVICE_STATUS stop{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &stop));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_TRUE(MoveFileExW(W(fresh).c_str(), W(at(kConfig)).c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(read_file(kConfig), "new");
+    // Clearing the attribute frees the read-only file.
+    machine().files.set_read_only(at(kSettings), false);
+    EXPECT_TRUE(DeleteFileW(W(at(kSettings)).c_str()));
+    expect_no_leaks();
 }
 
 }  // namespace

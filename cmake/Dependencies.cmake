@@ -5,7 +5,16 @@
 add_library(sablewick_boost INTERFACE)
 
 if(SABLEWICK_HOST OR MSVC)
-  find_package(Boost 1.81 REQUIRED CONFIG COMPONENTS program_options serialization filesystem thread)
+  # The Windows build takes exactly the Boost that vcpkg.json pins: the
+  # settings archive's library version and the SHA-1 digest's shape come from
+  # it (the agent's reader refuses the archives of Boost 1.84 and later).
+  # Boost's version file knows no ranges, and "1.81" is never exactly 1.81.0.
+  if(MSVC)
+    set(_boost_version 1.81.0 EXACT)
+  else()
+    set(_boost_version 1.81)
+  endif()
+  find_package(Boost ${_boost_version} REQUIRED CONFIG COMPONENTS program_options serialization filesystem thread)
   target_link_libraries(sablewick_boost INTERFACE
     Boost::headers Boost::program_options Boost::serialization Boost::filesystem Boost::thread)
   find_path(UTFCPP_INCLUDE_DIR utf8.h PATH_SUFFIXES utf8cpp REQUIRED)

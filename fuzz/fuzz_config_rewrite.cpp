@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     templ->own(std::vector<unsigned char>(earlier.begin(), earlier.end()));
     WriteAll(configFile, installed);
     try {
-        sablewick::RewriteConfigAfterFirstInstall(bootstrapper, configFile);
+        sablewick::RewriteConfigAfterFirstInstall(bootstrapper.LoadResourceData(104, L"CFG"), configFile);
     } catch (const boost::system::system_error& e) {
         // An empty resource counts as a failed lookup; nothing else may fail.
         if (!earlier.empty())

@@ -1,5 +1,6 @@
 // kernel32: process basics, handles, the clock and critical sections.
 #include "platform/winsim/api_support.h"
+#include "platform/winsim/files.h"
 
 #include <algorithm>
 
@@ -72,9 +73,12 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!winsim::Machine::current_or_null()) return TRUE;
     ApiCall call("CloseHandle", {{"hObject", arg_ptr(hObject)}});
     if (const auto* e = call.m.handles.find(hObject)) call.args["kind"] = e->kind;
+    // A file's descriptor goes with its handle, whatever the close reports.
+    const DWORD fileError = winsim::close_file_handle(hObject);
     const bool closed = call.m.handles.close(hObject);
     if (call.fault) return call.fail(FALSE);  // see release_fault_note in api_support.h
     if (!closed) return call.fail(FALSE, ERROR_INVALID_HANDLE);
+    if (fileError != ERROR_SUCCESS) return call.fail(FALSE, fileError);
     return call.done(TRUE);
 }
 

@@ -3,12 +3,19 @@
 #include <boost/archive/archive_exception.hpp>
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
+#include <boost/version.hpp>
 
 #include <cstddef>
 #include <istream>
 #include <ostream>
 
 namespace sablewick::snet::types {
+
+// The agent reads the settings file with the archive of Boost 1.83, which
+// refuses the library version that later archives write.
+static_assert(BOOST_VERSION < 108400,
+              "from Boost 1.84 the text archive writes library version 20, which the agent's "
+              "reader refuses: every settings file written would be unreadable to the agent");
 
 namespace {
 

@@ -21,7 +21,7 @@ protected:
         auto r = Model(type, id);
         return std::string(reinterpret_cast<const char*>(r->data), r->size);
     }
-    fs::path Target(const char* name) { return temp_dir() / name; }
+    fs::path Target(const char* name) { return host_path("C:\\ProgramData") / name; }
 };
 
 // The bytes are those of the loaded image, not a copy; only the low 16 bits
@@ -116,15 +116,36 @@ TEST_F(ResourcesTest, DestinationThatCannotBeOpened) {
     EXPECT_TRUE(fs::is_directory(Target("folder")));
 }
 
-// A full disk: the write fails, and the cut-off file must not stay behind
-// as if it were whole.
-TEST_F(ResourcesTest, FailedWriteIsReportedAndThePartialFileRemoved) {
+// A full disk: the write fails, and neither a cut-off file nor the new one
+// stays behind; the file it would replace is left whole.
+TEST_F(ResourcesTest, FailedWriteIsReportedAndTheOldFileKept) {
+    // The Win32 call failing, and the C library's write below it taking
+    // part of the data before the disk is full.
+    for (const char* call : {"WriteFile", "write"}) {
+        SCOPED_TRACE(call);
+        reset(profile());
+        const fs::path file = Target("SablewickRemote.cfg");
+        Spit(file, "old");
+        machine().faults.fail(call, ERROR_DISK_FULL);
+        EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.UnpackToFile(104, L"CFG", file); }),
+                  "Unable to write " + file.string());
+        machine().faults.clear(call);
+        EXPECT_EQ(Slurp(file), "old");
+        EXPECT_FALSE(fs::exists(Target("SablewickRemote.cfg.new")));
+        expect_no_leaks();
+    }
+}
+
+// A link at the destination is replaced by the file, never written through.
+TEST_F(ResourcesTest, LinkAtTheDestinationIsReplaced) {
     const fs::path file = Target("SablewickRemote.cfg");
-    fs::create_symlink("/dev/full", file);
-    EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.UnpackToFile(104, L"CFG", file); }),
-              "Unable to write " + file.string());
-    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    Spit(Target("elsewhere"), "theirs");
+    fs::create_symlink(Target("elsewhere"), file);
+    setup.UnpackToFile(104, L"CFG", file);
+    EXPECT_FALSE(fs::is_symlink(file));
+    EXPECT_EQ(Slurp(file), Bytes(L"CFG", 104));
+    EXPECT_EQ(Slurp(Target("elsewhere")), "theirs");
+    expect_no_leaks();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ const std::string kNil = "00000000-0000-0000-0000-000000000000";
 const std::string kU1 = "11111111-2222-3333-4444-555555555555";
 const std::string kU2 = "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee";
 const std::string kU3 = "01234567-89ab-cdef-0123-456789abcdef";
+const std::string kSettingsFile = "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat";
 
 std::string Header(const std::string& library) { return "22 serialization::archive " + library + " "; }
 
@@ -98,7 +99,7 @@ TEST_F(SettingsTest, ArchiveForms) {
         EXPECT_EQ(saved, Saved(c.company, c.computer, c.flag, c.id2));
         EXPECT_EQ(saved.size(), 146u);
     }
-    EXPECT_FALSE(fs::exists(sablewick::FileReplacement::NewFilePath(SettingsFile())));
+    EXPECT_FALSE(fs::exists(sablewick::NewFilePath(SettingsFile())));
 }
 
 TEST_F(SettingsTest, SavedRecordHasTheAgentsBytes) {
@@ -118,34 +119,31 @@ TEST_F(SettingsTest, MissingSettingsFile) {
 // A save that fails leaves the settings file as it was and no new file.
 TEST_F(SettingsTest, FailedSaveKeepsTheSettingsFile) {
     const fs::path file = SettingsFile();
-    const fs::path fresh = sablewick::FileReplacement::NewFilePath(file);
     const struct {
-        const char* name;
-        bool folder;  // else a symlink to /dev/full
-        std::string error;
+        const char* call;
+        DWORD error;
+        std::string message;
     } cases[] = {
-        {"new file cannot be opened", true, "Unable to open settings file to write"},
-        {"write fails", false, "Unable to write " + file.string()},
+        {"CreateFileW", ERROR_ACCESS_DENIED, "Unable to open settings file to write"},
+        {"MoveFileExW", ERROR_SHARING_VIOLATION, "Unable to open settings file to write"},
+        {"WriteFile", ERROR_DISK_FULL, "Unable to write " + file.string()},
+        {"write", ERROR_DISK_FULL, "Unable to write " + file.string()},  // the C library's, below it
     };
     ClientSettings settings;
     settings.companyId = boost::uuids::string_generator()(kU1);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.call);
         Spit(file, kEmbeddedRecord);
-        if (c.folder)
-            fs::create_directory(fresh);
-        else
-            fs::create_symlink("/dev/full", fresh);
-        EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.SaveSettings(settings); }), c.error);
+        machine().faults.fail(c.call, c.error);
+        EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.SaveSettings(settings); }), c.message);
+        machine().faults.clear(c.call);
         EXPECT_EQ(Slurp(file), kEmbeddedRecord);
-        // The folder was not the save's to remove; its own new file is gone.
-        EXPECT_EQ(fs::is_directory(fresh), c.folder);
-        EXPECT_EQ(fs::is_symlink(fresh), false);
-        fs::remove(fresh);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::NewFilePath(file))));
     }
     // Nothing in the way: the save goes through.
     setup.SaveSettings(settings);
     EXPECT_EQ(Slurp(file), Saved(kU1, kNil, true, kNil));
+    expect_no_leaks();
 }
 
 TEST_F(SettingsTest, OneTimeRecord) {

@@ -1,5 +1,7 @@
 // The computer identity stored in the settings file.
 #include "bootstrapper.h"
+#include "computer_identity.h"
+#include "digest_text.h"
 #include "support/machine_fixture.h"
 
 #include <boost/uuid/string_generator.hpp>
@@ -83,6 +85,17 @@ TEST(Sha1Hex128, KnownDigests) {
         SCOPED_TRACE(c.text.size());
         EXPECT_EQ(sablewick::Sha1Hex128(c.text), std::string(c.digest, 32));
     }
+}
+
+// The digest's text does not depend on the element type Boost gives it:
+// five 32-bit words, most significant byte first, or twenty bytes.
+TEST(Sha1Hex128, DigestShapes) {
+    const unsigned int words[5] = {0xb2cdac20u, 0x187f6fc0u, 0x0f51c101u, 0x47f7d51bu, 0x2ef0332bu};
+    const unsigned char bytes[20] = {0xb2, 0xcd, 0xac, 0x20, 0x18, 0x7f, 0x6f, 0xc0, 0x0f, 0x51,
+                                     0xc1, 0x01, 0x47, 0xf7, 0xd5, 0x1b, 0x2e, 0xf0, 0x33, 0x2b};
+    EXPECT_EQ(sablewick::DigestPrefixHex(words, 16), "b2cdac20187f6fc00f51c10147f7d51b");
+    EXPECT_EQ(sablewick::DigestPrefixHex(bytes, 16), "b2cdac20187f6fc00f51c10147f7d51b");
+    EXPECT_EQ(sablewick::DigestPrefixHex(bytes, 20), "b2cdac20187f6fc00f51c10147f7d51b2ef0332b");
 }
 
 // The acceptance case, on the default machine: adapter 00-1A-2B-3C-4D-5E,
@@ -256,6 +269,56 @@ TEST_F(IdentityTest, MachineGuidViews) {
         std::vector<int> access;
         for (const auto& call : calls("RegOpenKeyExW")) access.push_back(call.args["samDesired"]);
         EXPECT_EQ(access, c.access);
+        expect_no_leaks();
+    }
+}
+
+// The machine GUID enters as 8-bit text in the ANSI code page (1252), not
+// narrowed unit by unit: the expected bytes are written out by hand.
+TEST_F(IdentityTest, MachineGuidThroughTheAnsiCodePage) {
+    const std::wstring stem = L"8e41c7d2-53b0-4a6f-b9e1-2d7c04f5a91";
+    const std::string ansiStem(stem.begin(), stem.end());  // ASCII alone
+    const struct {
+        const char* name;
+        std::wstring last;
+        std::string bytes;
+    } cases[] = {
+        {"euro sign", L"\u20AC", "\x80"},
+        {"e with acute accent", L"\u00E9", "\xE9"},
+        {"Y with diaeresis", L"\u0178", "\x9F"},
+        {"letter outside the code page", L"\u0416", "?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        RemoveGuid();
+        SetGuid(Registry::View::default_view, RegistryValue::sz(stem + c.last));
+        EXPECT_EQ(Register(), IdentityOf(kMac + kSerial + ansiStem + c.bytes + kNil));
+        expect_no_leaks();
+    }
+}
+
+// The fields the identity does not own go back exactly as they were read.
+TEST_F(IdentityTest, OtherFieldsKeptAsRead) {
+    const std::string company = "7d3a90c4-5b21-4e8f-9a6c-0f12b3e4d5a6";
+    const std::string second = "01234567-89ab-cdef-0123-456789abcdef";
+    const std::string computer = IdentityOf(kMac + kSerial + kGuid + company);
+    const struct {
+        const char* name;
+        std::string file;
+        std::string saved;
+    } cases[] = {
+        {"class version 1, flag 0", "22 serialization::archive 19 0 1 " + company + " " + kNil + " 0\n",
+         "22 serialization::archive 19 0 2 " + company + " " + computer + " 0 " + kNil + "\n"},
+        {"class version 3, second id", "22 serialization::archive 19 0 3 " + company + " " + kNil + " 1 " + second + "\n",
+         "22 serialization::archive 19 0 2 " + company + " " + computer + " 1 " + second + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        std::ofstream(SettingsFile(), std::ios::binary) << c.file;
+        setup.RegisterComputerID();
+        EXPECT_EQ(Settings(), c.saved);
         expect_no_leaks();
     }
 }

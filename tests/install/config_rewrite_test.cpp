@@ -46,7 +46,8 @@ TEST_F(ConfigRewrite, FirstInstallationWritesTheTemplateWithTheInstallersLine) {
         write_file(kConfig, c.installed.value_or(""));
         if (!c.installed) fs::remove(host_path(kConfig));
 
-        sablewick::RewriteConfigAfterFirstInstall(*bootstrapper(), host_path(kConfig));
+        sablewick::RewriteConfigAfterFirstInstall(bootstrapper()->LoadResourceData(104, L"CFG"),
+                                                  host_path(kConfig));
 
         EXPECT_EQ(read_file(kConfig), c.result);
     }
@@ -81,22 +82,30 @@ TEST_F(ConfigRewrite, UpdateWritesBackTheUsersTextWithTheInstallersLine) {
     }
 }
 
-// A write that fails (a full disk) must not cost the user the configuration.
-TEST_F(ConfigRewrite, FailedWriteKeepsTheFileAndEndsTheRun) {
+// A write that fails (a full disk, a file held open) must not cost the user
+// the configuration, and passes without a word: the installation is done.
+TEST_F(ConfigRewrite, FailedWriteKeepsTheInstallersFileAndPassesQuietly) {
     const fs::path config = host_path(kConfig);
     const std::string installed = "tray-port = 20000\r\nkey = installer\r\n";
-    write_file(kConfig, installed);
-    const fs::path newFile = sablewick::FileReplacement::NewFilePath(config);
-    fs::create_symlink("/dev/full", newFile);
+    // The Win32 calls, and the C library operations below them.
+    for (const char* call : {"CreateFileW", "WriteFile", "MoveFileExW", "open", "write", "rename"}) {
+        for (bool update : {false, true}) {
+            SCOPED_TRACE(std::string(call) + (update ? ", update" : ", first installation"));
+            reset(profile());
+            write_file(kConfig, installed);
+            machine().faults.fail(call, ERROR_DISK_FULL);
 
-    try {
-        sablewick::RewriteConfigAfterUpdate(config, "tray-port = 1\r\nkey = user\r\n");
-        ADD_FAILURE() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write " + config.string());
+            if (update)
+                sablewick::RewriteConfigAfterUpdate(config, "tray-port = 1\r\nkey = user\r\n");
+            else
+                sablewick::RewriteConfigAfterFirstInstall(
+                    bootstrapper()->LoadResourceData(104, L"CFG"), config);
+
+            EXPECT_EQ(read_file(kConfig), installed);
+            EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::NewFilePath(config))));
+            expect_no_leaks();
+        }
     }
-    EXPECT_EQ(read_file(kConfig), installed);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(newFile)));
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ TEST_F(InstallSequence, UpdateWithoutUsableConfigurationLeavesTheInstallersFile)
     }
 }
 
-TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
+TEST_F(InstallSequence, ConfigurationThatCannotBeReplacedTouchesNothingElse) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "silent" : "interactive");
         reset(profile());
@@ -134,9 +134,10 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
         } else {
             ASSERT_EQ(message_boxes().size(), 1u);
             const std::string text = message_boxes()[0].text_utf8();
-            EXPECT_NE(text.find("remove"), std::string::npos) << text;
-            EXPECT_NE(text.find(host_path(kConfig).string()), std::string::npos) << text;
+            const std::string expected = "Unable to create " + host_path(kConfig).string();
+            EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
         }
+        EXPECT_EQ(read_file(kConfig + "\\inside"), "a folder where the file should be");
         EXPECT_FALSE(file_exists(kSettings));
         EXPECT_TRUE(calls("ShellExecuteExW").empty());
         EXPECT_TRUE(calls("OpenSCManagerW").empty());
@@ -144,22 +145,137 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeRemovedTouchesNothingElse) {
     }
 }
 
-// An update whose write-back fails must not cost the user the file.
-TEST_F(InstallSequence, FailedWriteBackKeepsTheConfiguration) {
-    write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
-    write_file(kSettings, kInstalledSettings);
-    fs::create_symlink("/dev/full", sablewick::FileReplacement::NewFilePath(host_path(kConfig)));
+// A company id that cannot be parsed ends the run before any file is
+// touched; where the settings file is not written it is not looked at.
+TEST_F(InstallSequence, BadCompanyIdLeavesBothFilesAsTheyWere) {
+    const std::string usersConfig = "# mine\r\ntray-port = 100\r\nkey = user\r\n";
+    const struct {
+        const char* name;
+        bool silent, update;
+        std::optional<std::string> config, settings;  // before the run; none: no file
+        bool fails;
+    } cases[] = {
+        {"reinstallation", false, false, usersConfig, kInstalledSettings, true},
+        {"silent reinstallation", true, false, usersConfig, kInstalledSettings, true},
+        {"first installation", false, false, std::nullopt, std::nullopt, true},
+        {"update without settings file", false, true, std::nullopt, std::nullopt, true},
+        {"update with settings file", false, true, usersConfig, kInstalledSettings, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        fs::remove_all(host_path(kConfig).parent_path());
+        if (c.config) write_file(kConfig, *c.config);
+        if (c.settings) write_file(kSettings, *c.settings);
 
-    EXPECT_EQ(install({/*silent*/ false, /*update*/ true, /*notray*/ false, std::nullopt}), -1);
+        const int result = install({c.silent, c.update, false, "7D3A90C4-5B21-4E8F-9A6C"});
+
+        if (!c.fails) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(read_file(kSettings), c.settings);
+            EXPECT_TRUE(message_boxes().empty());
+            continue;
+        }
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(read_file(kConfig), c.config);
+        EXPECT_EQ(read_file(kSettings), c.settings);
+        if (c.silent) {
+            EXPECT_TRUE(message_boxes().empty());
+        } else {
+            ASSERT_EQ(message_boxes().size(), 1u);
+            const std::string text = message_boxes()[0].text_utf8();
+            EXPECT_NE(text.find("Failed to parse Company ID"), std::string::npos) << text;
+        }
+        EXPECT_TRUE(calls("CreateFileW").empty());
+        EXPECT_TRUE(calls("ShellExecuteExW").empty());
+        expect_no_leaks();
+    }
+}
+
+// A template that cannot be written (a full disk) leaves the file it would
+// have replaced whole.
+TEST_F(InstallSequence, TemplateThatCannotBeWrittenKeepsTheOldFile) {
+    const struct {
+        const char* name;
+        unsigned write;  // which WriteFile fails: 1 configuration, 2 settings
+        std::string config;
+        const std::string* failed;
+    } cases[] = {
+        {"configuration template", 1, "# mine\r\n", &kConfig},
+        {"settings record", 2, "", &kSettings},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        write_file(kConfig, "# mine\r\n");
+        write_file(kSettings, kInstalledSettings);
+        machine().faults.fail("WriteFile", ERROR_DISK_FULL, c.write);
+
+        EXPECT_EQ(install(), -1);
+
+        ASSERT_EQ(message_boxes().size(), 1u);
+        const std::string text = message_boxes()[0].text_utf8();
+        const std::string expected = "Unable to write " + host_path(*c.failed).string();
+        EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
+        EXPECT_EQ(read_file(kConfig), c.config.empty() ? config_template() : c.config);
+        EXPECT_EQ(read_file(kSettings), kInstalledSettings);
+        EXPECT_FALSE(fs::exists(sablewick::NewFilePath(host_path(*c.failed))));
+        EXPECT_TRUE(calls("ShellExecuteExW").empty());
+        expect_no_leaks();
+    }
+}
+
+// The installation is done when the configuration is written back: a write
+// that fails leaves the installer's file and the run goes on to the service
+// and the tray program, without a word.
+TEST_F(InstallSequence, FailedWriteBackLeavesTheInstallersFileAndGoesOn) {
+    const struct {
+        const char* name;
+        bool update;
+        std::string installersFile;
+    } cases[] = {
+        {"first installation", false, config_template() + kInstallersLine},
+        {"update", true, "# mine\r\ntray-port=27015\r\nkey = user\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
+        write_file(kSettings, kInstalledSettings);
+        // The write-back is the run's last rename.
+        bool installerRan = false;
+        machine().log.on_record = [&](const winsim::CallRecord& r) {
+            if (r.call == "WaitForSingleObject" && !installerRan && !started("msiexec.exe").empty()) {
+                installerRan = true;
+                machine().faults.fail("MoveFileExW", ERROR_SHARING_VIOLATION);
+            }
+        };
+
+        EXPECT_EQ(install({false, c.update, false, std::nullopt}), 0);
+
+        EXPECT_TRUE(message_boxes().empty());
+        EXPECT_EQ(read_file(kConfig), c.installersFile);
+        EXPECT_FALSE(fs::exists(sablewick::NewFilePath(host_path(kConfig))));
+        EXPECT_EQ(calls("StartServiceW").size(), c.update ? 0u : 1u);
+        EXPECT_EQ(started("SablewickTrayAgent.exe").size(), 1u);
+        EXPECT_TRUE(temp_packages().empty());
+        expect_no_leaks();
+    }
+}
+
+// Every way out after the package's name was chosen removes it, a failed
+// lookup of the installer log's folder included.
+TEST_F(InstallSequence, LogPathThatCannotBeHadLeavesNoPackage) {
+    install();
+    const unsigned lookups = machine().faults.occurrences("SHGetKnownFolderPath");
+    ASSERT_GT(lookups, 0u);
+    reset(profile());
+    machine().faults.fail_status("SHGetKnownFolderPath", E_FAIL, lookups);
+
+    EXPECT_EQ(install(), E_FAIL);
 
     ASSERT_EQ(message_boxes().size(), 1u);
-    const std::string text = message_boxes()[0].text_utf8();
-    const std::string expected = "Unable to write " + host_path(kConfig).string();
-    EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
-    // As the installer left it, not empty or cut off.
-    EXPECT_EQ(read_file(kConfig), "# mine\r\ntray-port=27015\r\nkey = user\r\n");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::FileReplacement::NewFilePath(host_path(kConfig)))));
-    EXPECT_TRUE(started("SablewickTrayAgent.exe").empty());
+    EXPECT_TRUE(calls("ShellExecuteExW").size() == 2u);  // the two taskkill runs only
     EXPECT_TRUE(temp_packages().empty());
     expect_no_leaks();
 }
@@ -203,8 +319,7 @@ TEST_F(InstallSequence, TemplateThatCannotBeHadKeepsTheFileItWouldReplace) {
 
 TEST_F(InstallSequence, UntestableTrayProgramEndsTheRun) {
     const fs::path tray = host_path(kTrayProgram);
-    fs::remove(tray);
-    fs::create_symlink(tray, tray);
+    machine().faults.fail_file("stat", kTrayProgram, ERROR_ACCESS_DENIED);
 
     EXPECT_EQ(install(), -1);
 

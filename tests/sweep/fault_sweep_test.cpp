@@ -1,10 +1,14 @@
 // The fault sweep: every road of the program runs once on a fresh simulated
-// machine, and then once more for every platform call it made, with that one
-// call failing as Windows lets it fail. Whatever fails, the run must end as
-// the program promises: through its own reports rather than wWinMain's last
-// resort, at most one message box (none when silent), nothing left held, no
-// temporary package left behind once its removal was in place, and the
-// agent's two files either untouched or whole.
+// machine, and then once more for every platform call and every file
+// operation it made, with that one call or operation failing as Windows lets
+// it fail. Whatever fails, the run must end as the program promises: through
+// its own reports rather than wWinMain's last resort, at most one message box
+// (none when silent), nothing left held, no temporary package or side file
+// left behind, and the agent's two files either untouched or whole. A failure
+// in a best-effort step (taskkill, making the installer log's folder, the
+// configuration's write-back, the service's restart, the tray program's
+// start, the temporary package's removal) shows nothing of its own, and the
+// steps after it still run.
 #include "support/machine_fixture.h"
 
 #include "platform/win32.h"
@@ -59,6 +63,9 @@ struct Road {
     std::optional<std::string> companyId;
     std::optional<std::string> config;    // the files before the run
     std::optional<std::string> settings;
+    bool settingsReadOnly = false;
+    bool serviceHoldsConfig = false;      // open without delete or write sharing
+    nlohmann::json patch;                 // merged into the profile
 
     bool rights() const { return token == "local_system" || token == "elevated_administrator"; }
 };
@@ -122,6 +129,78 @@ std::vector<Road> Roads() {
         roads.push_back(r);
     }
     {
+        // Windows refuses to replace a file its service holds open.
+        Road r;
+        r.name = "reinstallation while the service holds its configuration";
+        r.token = "elevated_administrator";
+        r.args = {L"--company_id=" + winsim::from_utf8(kCompany)};
+        r.companyId = kCompany;
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.serviceHoldsConfig = true;
+        roads.push_back(r);
+    }
+    {
+        Road r;
+        r.name = "silent reinstallation over a read-only settings file";
+        r.token = "local_system";
+        r.silent = true;
+        r.args = {L"--silent"};
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.settingsReadOnly = true;
+        roads.push_back(r);
+    }
+    {
+        Road r;
+        r.name = "update over a read-only settings file";
+        r.token = "local_system";
+        r.update = true;
+        r.args = {L"--update"};
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.settingsReadOnly = true;
+        roads.push_back(r);
+    }
+    {
+        Road r;
+        r.name = "installer that never ends";
+        r.token = "local_system";
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.patch = {{"programs", {{"msiexec", {{"hang", true}}}}}};
+        roads.push_back(r);
+    }
+    {
+        // taskkill hangs and the service never stops, all on the virtual clock.
+        Road r;
+        r.name = "agent that does not answer";
+        r.token = "local_system";
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.patch = {{"programs", {{"taskkill", {{"hang", true}}}}},
+                   {"services", {{"SablewickRemote", {{"stop_polls", "never"}}}}}};
+        roads.push_back(r);
+    }
+    {
+        // A service registered without quotes around a path with blanks,
+        // and a program planted where such a path is found first.
+        const std::string unquoted = kAgentFolder + "\\SablewickRemote.exe";
+        Road r;
+        r.name = "unquoted service path";
+        r.token = "local_system";
+        r.silent = true;
+        r.args = {L"--silent"};
+        r.config = kUsersConfig;
+        r.settings = kInstalledSettings;
+        r.patch = {{"files", {{"C:\\Program.exe", "planted\r\n"}}},
+                   {"services", {{"SablewickRemote", {{"binary_path", unquoted}}}}},
+                   {"programs",
+                    {{"msiexec",
+                      {{"effects", {{{"service", {{"name", "SablewickRemote"}, {"binary_path", unquoted}}}}}}}}}}};
+        roads.push_back(r);
+    }
+    {
         Road r;
         r.name = "without rights, consent given";
         r.token = "filtered_administrator";
@@ -166,10 +245,21 @@ nlohmann::json ProfileOf(const Road& road) {
     }
     if (road.brokenImage)
         p["modules"]["resources"]["remove"] = nlohmann::json::array({{{"type", "MSI"}, {"id", 102}}});
+    if (road.config) p["files"][kConfig] = {{"text", *road.config}};
+    if (road.settings) p["files"][kSettings] = {{"text", *road.settings}, {"read_only", road.settingsReadOnly}};
+    if (road.serviceHoldsConfig)
+        p["services"]["SablewickRemote"]["open_files"] = nlohmann::json::array({kConfig});
+    if (!road.patch.is_null()) p.merge_patch(road.patch);
     return p;
 }
 
 // ---------------------------------------------------------------- faults
+
+bool IsInstallerLaunch(const CallRecord& c) {
+    if (c.call != "ShellExecuteExW") return false;
+    const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
+    return file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0;
+}
 
 // Calls that cannot fail on Windows; the model ignores faults for them.
 const std::set<std::string> kCannotFail = {
@@ -184,6 +274,9 @@ struct Injection {
     DWORD error = 0;            // last-error value (or LSTATUS)
     std::optional<std::int32_t> status;  // HRESULT for the functions that return one
     std::string tag;            // which step of the program made the call
+    std::size_t at = 0;         // its index in the run without a fault
+    bool file = false;          // a file operation; `path` names its file
+    std::string path;
 
     std::string describe() const {
         std::ostringstream s;
@@ -192,6 +285,7 @@ struct Injection {
             s << "0x" << std::hex << static_cast<std::uint32_t>(*status);
         else
             s << error;
+        if (file) s << " (" << path << ")";
         return s.str();
     }
 };
@@ -249,6 +343,11 @@ void ChooseFailure(const CallRecord& record, Injection& injection) {
         {"WTSQueryUserToken", ERROR_NO_TOKEN},
         {"CreateEnvironmentBlock", ERROR_NOT_ENOUGH_MEMORY},
         {"DestroyEnvironmentBlock", ERROR_INVALID_PARAMETER},
+        {"GetFileAttributesW", ERROR_ACCESS_DENIED},
+        {"DeleteFileW", ERROR_SHARING_VIOLATION},
+        {"WriteFile", ERROR_DISK_FULL},
+        {"FlushFileBuffers", ERROR_DISK_FULL},
+        {"MoveFileExW", ERROR_SHARING_VIOLATION},
     };
     static const std::map<std::string, std::int32_t> statuses = {
         {"CoInitializeEx", kRpcEChangedMode},
@@ -271,17 +370,64 @@ void ChooseFailure(const CallRecord& record, Injection& injection) {
     injection.error = it == errors.end() ? ERROR_ACCESS_DENIED : it->second;
 }
 
-// Which step of the program made each call of a run, for the failures that
-// must reach the user: the folder lookups, the lookups of the package, the
-// template and the settings record, and the installer's launch, wait and
-// close. Everything else is "".
+// The failures Windows gives each kind of file operation: a folder that
+// cannot be written or a path that is gone (creation), a full disk (a write
+// takes part of the data; the flush at the close), a scanner or the agent
+// holding the file (rename, removal), a path whose status cannot be read.
+std::vector<DWORD> FileFailures(const CallRecord& record) {
+    const std::string& c = record.call;
+    if (c == "open") return {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND};
+    if (c == "write" || c == "close") return {ERROR_DISK_FULL};
+    if (c == "rename" || c == "remove") return {ERROR_SHARING_VIOLATION};
+    return {ERROR_ACCESS_DENIED};  // stat, mkdir
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool IsTempPackage(const std::string& path) {
+    const auto name = path.substr(path.find_last_of('\\') + 1);
+    return name.rfind("sablewick_remote_", 0) == 0 && EndsWith(name, ".msi");
+}
+
+// Which step of the program made each call of a run. The failures that must
+// reach the user: the folder lookups ("folder"), the lookups of the package,
+// the template and the settings record ("resource:<type>"), and the
+// installer's launch, wait and close ("installer"). The best-effort steps,
+// whose failures must show nothing and stop nothing: the two taskkill runs
+// ("taskkill"), making the installer log's folder ("log folder"), the
+// configuration's write-back after the installer ("write-back"), the
+// service's restart ("service"), the tray program's start ("tray") and the
+// temporary package's removal ("package removal"). Everything else is "".
 std::vector<std::string> StepTags(const std::vector<CallRecord>& calls) {
+    static const std::set<std::string> kFileCalls = {"GetFileAttributesW", "DeleteFileW", "CreateFileW",
+                                                     "WriteFile", "FlushFileBuffers", "CloseHandle",
+                                                     "MoveFileExW"};
     std::vector<std::string> tags(calls.size());
     std::string resourceType;
-    bool afterInstallerLaunch = false;
+    std::string phase;  // the step whose calls follow
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const auto& c = calls[i];
-        if (c.call == "SHGetKnownFolderPath" || c.call == "SHGetFolderPathW") {
+        if (c.file) {
+            const std::string path = c.args.value("path", std::string());
+            if (c.call == "remove" && IsTempPackage(path))
+                tags[i] = "package removal";
+            else if (c.call == "mkdir" && EndsWith(path, "\\SablewickRemote Msi"))
+                tags[i] = "log folder";
+            // The tray program's existence test is reported when the path
+            // cannot even be tested (tray_start.cpp), unlike the rest of
+            // that step.
+            else if (phase == "write-back" || phase == "service" || (phase == "tray" && c.call != "stat"))
+                tags[i] = phase;
+            continue;
+        }
+        if (c.call == "WTSGetActiveConsoleSessionId") phase = "tray";
+        // The package's unpack after the taskkill runs begins with its lookup.
+        if (phase == "taskkill" && (c.call == "GetModuleHandleW" || c.call == "FindResourceW")) phase.clear();
+        if (phase == "tray") {
+            tags[i] = phase;
+        } else if (c.call == "SHGetKnownFolderPath" || c.call == "SHGetFolderPathW") {
             tags[i] = "folder";
         } else if (c.call == "GetModuleHandleW" && c.args["lpModuleName"].is_null()) {
             // The module of a resource lookup: named by the lookup that follows.
@@ -299,14 +445,29 @@ std::vector<std::string> StepTags(const std::vector<CallRecord>& calls) {
             tags[i] = "resource:" + resourceType;
         } else if (c.call == "ShellExecuteExW") {
             const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-            afterInstallerLaunch = file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0;
-            if (afterInstallerLaunch) tags[i] = "installer";
-        } else if (afterInstallerLaunch && (c.call == "WaitForSingleObject" || c.call == "CloseHandle")) {
-            tags[i] = "installer";
-            if (c.call == "CloseHandle") afterInstallerLaunch = false;
+            if (file == "taskkill.exe") phase = "taskkill";
+            else if (file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0) phase = "installer";
+            else phase.clear();
+            tags[i] = phase;
+        } else if ((phase == "taskkill" || phase == "installer")
+                   && (c.call == "WaitForSingleObject" || c.call == "CloseHandle")) {
+            tags[i] = phase;
+            if (phase == "installer" && c.call == "CloseHandle") phase = "write-back";
+        } else if (phase == "write-back" && kFileCalls.count(c.call)) {
+            tags[i] = phase;
+        } else if (c.call == "OpenSCManagerW" && phase == "write-back") {
+            phase = "service";
+            tags[i] = phase;
+        } else if (phase == "service") {
+            tags[i] = phase;
         }
     }
     return tags;
+}
+
+bool IsBestEffort(const std::string& tag) {
+    return tag == "taskkill" || tag == "log folder" || tag == "write-back" || tag == "service" || tag == "tray"
+           || tag == "package removal";
 }
 
 // ---------------------------------------------------------------- one run
@@ -319,6 +480,8 @@ struct Outcome {
     std::vector<std::string> tempPackages, strayFiles;
     std::string configTemplate, settingsTemplate;
     bool elevatedCopy = false;
+    bool trayStarted = false;
+    bool plantedStarted = false;  // a program found at the start of an unquoted path
 };
 
 std::optional<std::string> Slurp(const fs::path& p) {
@@ -340,15 +503,6 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     winsim::Machine m(ProfileOf(road), temp.path() / "sandbox");
     m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
 
-    auto put = [&](const std::string& windowsPath, const std::optional<std::string>& text) {
-        if (!text) return;
-        const fs::path p = m.sandbox.host_path(windowsPath);
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << *text;
-    };
-    put(kConfig, road.config);
-    put(kSettings, road.settings);
-
     if (injection) {
         if (injection->status)
             m.faults.fail_status(injection->call, *injection->status, injection->nth);
@@ -361,6 +515,8 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     std::wstring tail = L"ignored";
     wWinMain(nullptr, nullptr, &tail[0], SW_SHOWNORMAL);
 
+    // What the sweep reads afterwards is not the program's file work.
+    winsim::ModelFileAccess sweep;
     out.calls = m.log.calls();
     out.boxes = m.ui.message_boxes;
     out.leaks = m.leaks();
@@ -377,20 +533,17 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     }
     for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
         if (e.path().extension() == ".new") out.strayFiles.push_back(e.path().filename().string());
-    for (const auto& p : m.processes.started())
+    for (const auto& p : m.processes.started()) {
         if (p->verb == "runas") out.elevatedCopy = true;
+        if (p->image == "SablewickTrayAgent.exe") out.trayStarted = true;
+        if (p->path == m.sandbox.host_path("C:\\Program.exe").string()) out.plantedStarted = true;
+    }
     return out;
 }
 
 // ---------------------------------------------------------------- invariants
 
 bool Named(const CallRecord& c, const char* name) { return c.call == name; }
-
-bool IsInstallerLaunch(const CallRecord& c) {
-    if (c.call != "ShellExecuteExW") return false;
-    const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-    return file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0;
-}
 
 // The text without its tray-port line: from the first "tray-port" up to and
 // including the line feed after it.
@@ -437,7 +590,9 @@ std::string Shown(const std::optional<std::string>& text) {
     return "\"" + s + (text->size() > 60 ? "...\"" : "\"") + " (" + std::to_string(text->size()) + " bytes)";
 }
 
-std::vector<std::string> Violations(const Road& road, const Injection* injection, const Outcome& o) {
+// |baseline| is the same road's run without a fault; null for that run itself.
+std::vector<std::string> Violations(const Road& road, const Injection* injection, const Outcome& o,
+                                    const Outcome* baseline) {
     std::vector<std::string> v;
     const auto& calls = o.calls;
     auto has = [&](auto pred) {
@@ -511,17 +666,53 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         if (road.silent && o.elevatedCopy) v.push_back("re-launched in a silent run");
     }
 
-    // The temporary package: removed once its removal was in place. Only a
-    // failed log path lookup after the package was written leaves it.
-    if (!o.tempPackages.empty()) {
-        const std::ptrdiff_t written = indexOf(
-            [](const CallRecord& c) { return Named(c, "FindResourceW") && c.args.value("lpType", "") == "MSI"; },
-            false);
-        const bool logPathFailed =
-            tag == "folder" && written >= 0 && injectedAt > written && !has(IsInstallerLaunch);
-        if (!logPathFailed) v.push_back("temporary package left: " + o.tempPackages.front());
+    // The temporary package and the side files of the file replacement: gone
+    // on every way out, except where their own removal failed. Windows
+    // deletes no file that another program (a scanner, a hung installer)
+    // holds open without delete sharing, and the program cannot do more than
+    // ask; what is left is Windows' doing.
+    auto ownRemovalFailed = [&](const std::string& name) {
+        if (!injection || (injection->call != "remove" && injection->call != "DeleteFileW")) return false;
+        const std::string& path = injection->path;
+        return path.substr(path.find_last_of("\\/") + 1) == name;
+    };
+    for (const auto& f : o.tempPackages)
+        if (!ownRemovalFailed(f)) v.push_back("temporary package left: " + f);
+    for (const auto& f : o.strayFiles)
+        if (!ownRemovalFailed(f)) v.push_back("stray file left: " + f);
+    if (o.plantedStarted) v.push_back("the program planted at C:\\Program.exe was started");
+    if (!baseline && road.token == "local_system" && road.rights() && !road.brokenImage
+        && has([](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); }) && !o.trayStarted)
+        v.push_back("the tray program was not started");
+
+    // A best-effort step that fails says nothing of its own, and every later
+    // step the road reaches without the fault still runs.
+    if (baseline && IsBestEffort(tag)) {
+        std::size_t baselineBoxes = 0;
+        for (const auto& c : baseline->calls) baselineBoxes += Named(c, "MessageBoxW");
+        if (boxes != baselineBoxes)
+            v.push_back("a failed " + tag + " step changed the report: " + std::to_string(boxes)
+                        + " message boxes, " + std::to_string(baselineBoxes) + " without the fault");
+        struct Later {
+            const char* step;
+            bool (*made)(const CallRecord&);
+        };
+        // Each step by the call that begins it; the failed step's own calls
+        // are not "later".
+        const Later later[] = {
+            {"installer", IsInstallerLaunch},
+            {"service restart", [](const CallRecord& c) { return Named(c, "OpenSCManagerW"); }},
+            {"tray program start", [](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); }},
+        };
+        const auto baselineTags = StepTags(baseline->calls);
+        for (const Later& step : later) {
+            bool before = false, now = false;
+            for (std::size_t k = injection->at + 1; k < baseline->calls.size(); ++k)
+                before = before || (baselineTags[k] != tag && step.made(baseline->calls[k]));
+            for (const auto& c : calls) now = now || step.made(c);
+            if (before && !now) v.push_back("the " + std::string(step.step) + " did not run after a failed " + tag);
+        }
     }
-    for (const auto& f : o.strayFiles) v.push_back("stray file left: " + f);
 
     // The settings file: as it was, the embedded record, or a whole saved one.
     if (o.settings != road.settings && o.settings != o.settingsTemplate) {
@@ -556,11 +747,11 @@ TEST(FaultSweep, EveryRoadSurvivesEveryFailingCall) {
     RunRoad(Roads().front(), nullptr);
 
     std::vector<Violation> violations;
-    std::size_t totalRuns = 0;
+    std::size_t totalRuns = 0, fileRuns = 0;
     for (const Road& road : Roads()) {
         const Outcome baseline = RunRoad(road, nullptr);
-        std::size_t runs = 1, bad = 0;
-        for (const auto& what : Violations(road, nullptr, baseline)) {
+        std::size_t runs = 1, bad = 0, files = 0;
+        for (const auto& what : Violations(road, nullptr, baseline, nullptr)) {
             violations.push_back({road.name, "no fault", what});
             ++bad;
         }
@@ -570,22 +761,40 @@ TEST(FaultSweep, EveryRoadSurvivesEveryFailingCall) {
             const CallRecord& record = baseline.calls[i];
             const unsigned nth = ++seen[record.call];
             if (kCannotFail.count(record.call)) continue;
+            std::vector<Injection> injections;
             Injection injection;
             injection.call = record.call;
             injection.nth = nth;
             injection.tag = tags[i];
-            ChooseFailure(record, injection);
-            const Outcome o = RunRoad(road, &injection);
-            ++runs;
-            const auto found = Violations(road, &injection, o);
-            for (const auto& what : found) violations.push_back({road.name, injection.describe(), what});
-            bad += found.size();
+            injection.at = i;
+            if (record.file) {
+                injection.file = true;
+                injection.path = record.args.value("path", std::string());
+                for (DWORD error : FileFailures(record)) {
+                    injection.error = error;
+                    injections.push_back(injection);
+                }
+            } else {
+                if (record.call == "DeleteFileW") injection.path = record.args.value("lpFileName", std::string());
+                ChooseFailure(record, injection);
+                injections.push_back(injection);
+            }
+            for (const Injection& each : injections) {
+                const Outcome o = RunRoad(road, &each);
+                ++runs;
+                files += each.file;
+                const auto found = Violations(road, &each, o, &baseline);
+                for (const auto& what : found) violations.push_back({road.name, each.describe(), what});
+                bad += found.size();
+            }
         }
-        std::cout << "fault sweep: " << road.name << ": " << runs << " runs, " << bad << " violations"
-                  << std::endl;
+        std::cout << "fault sweep: " << road.name << ": " << runs << " runs (" << files
+                  << " with a file operation failing), " << bad << " violations" << std::endl;
         totalRuns += runs;
+        fileRuns += files;
     }
-    std::cout << "fault sweep: " << totalRuns << " runs, " << violations.size() << " violations" << std::endl;
+    std::cout << "fault sweep: " << totalRuns << " runs (" << fileRuns << " with a file operation failing), "
+              << violations.size() << " violations" << std::endl;
 
     for (const auto& v : violations)
         ADD_FAILURE() << v.road << " | " << v.injection << " | " << v.what;

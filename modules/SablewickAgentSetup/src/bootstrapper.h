@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "resource_data.h"
 #include "snet/types/client_settings.hpp"
 #include "snet/types/one_time_settings.hpp"
 
@@ -18,13 +19,6 @@ namespace sablewick {
 
 class UAC;
 
-// An embedded resource's bytes inside the loaded image: read-only, never
-// freed, valid until the process ends.
-struct ResourceData {
-    const unsigned char* data = nullptr;
-    std::uint32_t size = 0;
-};
-
 class Bootstrapper {
 public:
     explicit Bootstrapper(std::shared_ptr<UAC> uac);
@@ -38,20 +32,20 @@ public:
     void SetNotray(bool value);
     bool IsSilent() const;
 
-    // The whole installation or update. Returns 0, the code of a caught
+    // install_sequence.cpp. The whole installation or update. Returns 0, the code of a caught
     // system error, or -1 for any other standard exception; a failure has
     // been shown through OnError before it returns.
     int Install();
 
-    // Shows |message| (UTF-8) in the one error message box, unless silent.
+    // error_report.cpp. Shows |message| (UTF-8) in the one error message box, unless silent.
     void OnError(const std::string& message);
 
-    // Paths in the agent data folder; the folders are created when missing.
+    // agent_paths.cpp. Paths in the agent data folder; the folders are created when missing.
     std::filesystem::path GetConfigFilePath();
     std::filesystem::path GetDatFilePath();
     std::filesystem::path GetMsiLogPath();
 
-    // Embedded resources: the bytes of resource |id| of type |type|, and
+    // resource_unpack.cpp. Embedded resources: the bytes of resource |id| of type |type|, and
     // their copy into |file|.
     ResourceData LoadResourceData(std::uint32_t id, const std::wstring& type);
     void UnpackToFile(std::uint32_t id, const std::wstring& type, const std::filesystem::path& file);
@@ -59,17 +53,18 @@ public:
     // resource can be had before it lets go of the file it replaces.
     void WriteResourceToFile(const ResourceData& resource, const std::filesystem::path& file);
 
-    // The settings file and the one-time record.
+    // settings_store.cpp. The settings file and the one-time record.
     snet::types::ClientSettings LoadSettings();
     void SaveSettings(const snet::types::ClientSettings& settings);
     void LoadOneTimeSettings(snet::types::OneTimeSettings& settings);
 
-    // The computer identity stored in the settings file.
+    // computer_identity.cpp. The computer identity stored in the settings
+    // file.
     std::vector<std::wstring> GetDrivesByType(std::uint32_t driveType);
     std::wstring GetMachineGuid(REGSAM extraAccess);
     void RegisterComputerID();
 
-    // Starts the tray program in the session of the user at the console.
+    // tray_start.cpp. Starts the tray program in the session of the user at the console.
     void StartTrayAgent();
 
 private:
@@ -79,12 +74,5 @@ private:
     std::shared_ptr<UAC> uac;
     boost::optional<std::string> companyIdText;
 };
-
-// The first 128 bits of the SHA-1 digest of |text|, as 32 lowercase hex digits.
-std::string Sha1Hex128(const std::string& text);
-
-// The folder of the executable registered for the agent's service, or an
-// empty path when it cannot be had.
-std::filesystem::path GetServiceInstallDir();
 
 }  // namespace sablewick

@@ -1,13 +1,15 @@
 // The computer identity: a digest of what identifies this machine and the
 // customer company, stored in the settings file.
+#include "computer_identity.h"
+
 #include "bootstrapper.h"
+#include "digest_text.h"
 
 #include "kyv/common/string_conversion.hpp"
 #include "platform/atl/atl_lite.h"
 #include "sablewick/util/mac_address.hpp"
 
 #include <boost/algorithm/string/erase.hpp>
-#include <boost/format.hpp>
 #include <boost/throw_exception.hpp>
 #include <boost/uuid/detail/sha1.hpp>
 #include <boost/uuid/string_generator.hpp>
@@ -80,8 +82,17 @@ std::string Sha1Hex128(const std::string& text) {
     sha.process_bytes(text.data(), text.size());
     boost::uuids::detail::sha1::digest_type digest;
     sha.get_digest(digest);
-    return (boost::format("%08x%08x%08x%08x") % digest[0] % digest[1] % digest[2] % digest[3])
-        .str();
+    return DigestPrefixHex(digest, 16);
+}
+
+boost::uuids::uuid ParseCompanyId(const std::string& text) {
+    try {
+        return boost::uuids::string_generator()(text);
+    } catch (const std::exception&) {
+        // The parser's own text says nothing to the user.
+        boost::throw_exception(std::runtime_error("Failed to parse Company ID"),
+                               BOOST_CURRENT_LOCATION);
+    }
 }
 
 void Bootstrapper::RegisterComputerID() {
@@ -104,14 +115,7 @@ void Bootstrapper::RegisterComputerID() {
 
     snet::types::ClientSettings settings = LoadSettings();
 
-    if (companyIdText) {
-        try {
-            settings.companyId = boost::uuids::string_generator()(*companyIdText);
-        } catch (const std::exception&) {
-            boost::throw_exception(std::runtime_error("Failed to parse Company ID"),
-                                   BOOST_CURRENT_LOCATION);
-        }
-    }
+    if (companyIdText) settings.companyId = ParseCompanyId(*companyIdText);
 
     const std::string source = mac + std::to_string(serial)
                                + kyv::common::wstring_to_ansi(machineGuid)

@@ -1,11 +1,10 @@
 #include "config_rewrite.h"
 
-#include "bootstrapper.h"
 #include "file_replace.h"
 
 #include <fstream>
 #include <iterator>
-#include <system_error>
+#include <utility>
 
 namespace sablewick {
 
@@ -42,6 +41,13 @@ std::string MergeUpdatedConfig(const std::string& previous, const std::string& c
     return ReplaceTrayPortLine(previous, installedLine);
 }
 
+// The installation is done by now: a write-back that fails leaves the file
+// as the installer left it, whole, and must not keep the service and the
+// tray program from starting.
+void WriteBack(const std::filesystem::path& configFile, const std::string& text) {
+    ReplaceFile(configFile, text.data(), text.size());
+}
+
 }  // namespace
 
 std::string ExtractTrayPortLine(const std::string& text) {
@@ -56,31 +62,24 @@ std::string ReadConfigText(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
+void RewriteConfigAfterFirstInstall(const ResourceData& configTemplate,
                                     const std::filesystem::path& configFile) {
     const std::string carried = ExtractTrayPortLine(ReadConfigText(configFile));
 
-    // The template first: the installed file goes only once it can be
-    // replaced. A file that stays is overwritten by the template below, or
-    // that fails with its own error.
-    const ResourceData configTemplate = bootstrapper.LoadResourceData(104, L"CFG");
-    std::error_code ignored;
-    std::filesystem::remove(configFile, ignored);
-    bootstrapper.WriteResourceToFile(configTemplate, configFile);
-    if (carried.empty()) return;
-
-    const std::string fresh = ReadConfigText(configFile);
-    if (ExtractTrayPortLine(fresh).empty()) return;
-    const std::string rewritten = ReplaceTrayPortLine(fresh, carried);
-    ReplaceFileContents(configFile, rewritten.data(), rewritten.size());
+    // Made in memory and written once: the installed file goes only when its
+    // replacement is whole. A template without a tray-port line drops the
+    // carried one.
+    std::string text(reinterpret_cast<const char*>(configTemplate.data), configTemplate.size);
+    if (!carried.empty() && !ExtractTrayPortLine(text).empty())
+        text = ReplaceTrayPortLine(std::move(text), carried);
+    WriteBack(configFile, text);
 }
 
 void RewriteConfigAfterUpdate(const std::filesystem::path& configFile,
                               const std::string& previous) {
     // Written back even when nothing changed: it undoes whatever else the
     // installer did to the file, and recreates a file it deleted.
-    const std::string merged = MergeUpdatedConfig(previous, ReadConfigText(configFile));
-    ReplaceFileContents(configFile, merged.data(), merged.size());
+    WriteBack(configFile, MergeUpdatedConfig(previous, ReadConfigText(configFile)));
 }
 
 }  // namespace sablewick

@@ -3,12 +3,12 @@
 // installed file worth keeping.
 #pragma once
 
+#include "resource_data.h"
+
 #include <filesystem>
 #include <string>
 
 namespace sablewick {
-
-class Bootstrapper;
 
 // The text from the first "tray-port" up to, not including, the next line
 // feed (a carriage return before it belongs to the line), or to the end of
@@ -19,12 +19,14 @@ std::string ExtractTrayPortLine(const std::string& text);
 std::string ReadConfigText(const std::filesystem::path& file);
 
 // A run without "update": the file becomes the template again, carrying the
-// installer's tray-port line into the template's own.
-void RewriteConfigAfterFirstInstall(Bootstrapper& bootstrapper,
+// installer's tray-port line into |configTemplate|'s own. A write that fails leaves
+// the file as the installer left it and passes without a word, as in the
+// update below.
+void RewriteConfigAfterFirstInstall(const ResourceData& configTemplate,
                                     const std::filesystem::path& configFile);
 
 // An update: the user's configuration from before the installer goes back,
-// with the installer's tray-port line.
+// with the installer's tray-port line. Nothing is reported.
 void RewriteConfigAfterUpdate(const std::filesystem::path& configFile,
                               const std::string& previous);
 

@@ -1,59 +1,44 @@
 // Replacing a file as a whole: the new bytes go to a new file beside the
-// target, which is renamed over the target only when the write and the
-// close succeeded. A failed write therefore never leaves a cut-off target.
+// target, which is renamed over the target only once it was written, flushed
+// and closed. A failure therefore never leaves a cut-off or missing target.
+//
+// The new file is created exclusively and never through a link: the agent's
+// data folder lets ordinary users create files, and an elevated program that
+// opened whatever stands at a predictable name could be made to write
+// wherever a planted link points.
 #pragma once
 
 #include <boost/assert/source_location.hpp>
 
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
-#include <ostream>
 
 namespace sablewick {
 
-class FileReplacement {
-public:
-    // Opens the new file beside |target| (created, or truncated when it is
-    // left over from an earlier run). Check is_open() before writing.
-    explicit FileReplacement(std::filesystem::path target);
-    // Removes the new file unless Commit() renamed it.
-    ~FileReplacement();
-    FileReplacement(const FileReplacement&) = delete;
-    FileReplacement& operator=(const FileReplacement&) = delete;
-
-    bool is_open() const { return opened_; }
-    std::ostream& stream() { return out_; }
-
-    // Flushes and closes the new file and renames it over the target. When
-    // the stream failed at any point, the new file is removed, the target is
-    // left as it was, and std::runtime_error "Unable to write %1%" (the
-    // target's path in UTF-8) is thrown; a failed rename throws its
-    // std::filesystem::filesystem_error after the new file is removed.
-    void Commit();
-
-    // Where the new file for |target| is written.
-    static std::filesystem::path NewFilePath(const std::filesystem::path& target);
-
-private:
-    bool Close() noexcept;
-    void Discard() noexcept;
-
-    std::filesystem::path target_;
-    std::filesystem::path new_file_;
-    std::ofstream out_;
-    bool opened_ = false;
-    bool done_ = false;
+// How a replacement ended.
+enum class Replacement {
+    done,         // the target holds the new bytes
+    not_created,  // no new file could be made, or it could not take the target's place
+    not_written,  // the new file could not be written, flushed or closed
 };
 
-// Replaces |target| by a file holding exactly |size| bytes at |data|.
-// Throws std::runtime_error "Unable to create %1%" when the new file cannot
-// be opened and "Unable to write %1%" when the write or the close fails
-// (%1% the target's path in UTF-8); in both cases |target| is unchanged.
+// Replaces |target| by a file holding exactly |size| bytes at |data|. On any
+// failure the target is left as it was and the new file is removed.
+Replacement ReplaceFile(const std::filesystem::path& target, const void* data, std::size_t size);
+
+// The same, throwing std::runtime_error "Unable to create %1%" for
+// not_created and "Unable to write %1%" for not_written (%1% the target's
+// path in UTF-8).
 void ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size);
 
+// Where the new file for |target| is written: <target>.new. A plain file
+// left there by an interrupted run is removed first; when anything else
+// stands there (a folder, a link) or it cannot be removed, a name of this
+// process's own, <target>.<process id>-<n>.new, is taken instead.
+std::filesystem::path NewFilePath(const std::filesystem::path& target);
+
 // The errors of a file that could not be opened or written, with the path in
-// UTF-8, thrown from |where|; shared with the unpacking of resources.
+// UTF-8, thrown from |where|.
 [[noreturn]] void ThrowUnableToCreate(const std::filesystem::path& file,
                                       const boost::source_location& where);
 [[noreturn]] void ThrowUnableToWrite(const std::filesystem::path& file,

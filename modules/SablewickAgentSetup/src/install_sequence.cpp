@@ -1,6 +1,7 @@
 #include "bootstrapper.h"
 
 #include "agent_control.h"
+#include "computer_identity.h"
 #include "config_rewrite.h"
 #include "installer_run.h"
 
@@ -17,9 +18,17 @@ namespace fs = std::filesystem;
 
 int Bootstrapper::Install() {
     try {
+        const fs::path configPath = GetConfigFilePath();
+        const fs::path datPath = GetDatFilePath();
+
+        // The company id is needed only where the settings file is written,
+        // and is checked before any file is touched: a mistyped one must not
+        // cost an installed agent its files and the identities they hold.
+        const bool writeSettings = !update || !fs::exists(datPath);
+        if (writeSettings && companyIdText) ParseCompanyId(*companyIdText);
+
         // The configuration file; an update remembers the user's text,
         // which goes back into the file after the installer.
-        const fs::path configPath = GetConfigFilePath();
         std::string previousConfig;
         bool hasPreviousConfig = false;
         if (update && fs::exists(configPath)) {
@@ -28,23 +37,15 @@ int Bootstrapper::Install() {
         }
 
         // A first installation always starts from the template; an
-        // update writes it only where the file is missing. The template is
-        // looked up before an old file goes: an image that cannot give it
-        // must not cost the agent the configuration it has.
-        if (!update || !fs::exists(configPath)) {
-            const ResourceData configTemplate = LoadResourceData(104, L"CFG");
-            if (fs::exists(configPath)) fs::remove(configPath);
-            WriteResourceToFile(configTemplate, configPath);
-        }
+        // update writes it only where the file is missing. Each file is
+        // replaced as a whole, so a template that cannot be had or written
+        // leaves the file the agent has.
+        if (!update || !fs::exists(configPath))
+            WriteResourceToFile(LoadResourceData(104, L"CFG"), configPath);
 
-        // The settings file, with the identities whenever it is written;
-        // like the configuration, the old file goes only once the embedded
-        // record is at hand.
-        const fs::path datPath = GetDatFilePath();
-        if (!update || !fs::exists(datPath)) {
-            const ResourceData settingsTemplate = LoadResourceData(107, L"DAT");
-            if (fs::exists(datPath)) fs::remove(datPath);
-            WriteResourceToFile(settingsTemplate, datPath);
+        // The settings file, with the identities whenever it is written.
+        if (writeSettings) {
+            WriteResourceToFile(LoadResourceData(107, L"DAT"), datPath);
             RegisterComputerID();
         }
 
@@ -52,21 +53,22 @@ int Bootstrapper::Install() {
         StopAgentProcesses();
 
         // The package in the temporary folder, removed on every way out
-        // from here on.
+        // once it may exist: the removal is armed before the unpack.
         const fs::path msiPath = TempMsiPath();
+        const RemoveTempMsiOnExit removeTempMsi(msiPath);
         UnpackToFile(102, L"MSI", msiPath);
         snet::types::OneTimeSettings oneTime{false, boost::uuids::nil_uuid(), 0};
         LoadOneTimeSettings(oneTime);
         const fs::path logPath = GetMsiLogPath();
-        const RemoveTempMsiOnExit removeTempMsi(msiPath);
 
         // The installer, at most 30 minutes; its own result is not read.
         const std::wstring parameters = BuildMsiParameters(silent, logPath, notray, oneTime);
         RunInstaller(msiPath, parameters, silent);
 
-        // The configuration after the installer.
+        // The configuration after the installer; a failed write leaves the
+        // installer's file and goes on.
         if (!update)
-            RewriteConfigAfterFirstInstall(*this, configPath);
+            RewriteConfigAfterFirstInstall(LoadResourceData(104, L"CFG"), configPath);
         else if (hasPreviousConfig)
             RewriteConfigAfterUpdate(configPath, previousConfig);
 

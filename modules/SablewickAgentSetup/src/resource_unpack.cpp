@@ -4,9 +4,6 @@
 
 #include "sablewick/util/Win/KyvExcept.hpp"
 
-#include <fstream>
-#include <system_error>
-
 namespace sablewick {
 
 ResourceData Bootstrapper::LoadResourceData(std::uint32_t id, const std::wstring& type) {
@@ -37,19 +34,10 @@ void Bootstrapper::UnpackToFile(std::uint32_t id, const std::wstring& type,
 
 void Bootstrapper::WriteResourceToFile(const ResourceData& resource,
                                        const std::filesystem::path& file) {
-    std::ofstream out(file, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out) ThrowUnableToCreate(file, BOOST_CURRENT_LOCATION);
-
-    // Straight from the loaded image in one write: the package is large.
-    out.write(reinterpret_cast<const char*>(resource.data),
-              static_cast<std::streamsize>(resource.size));
-    out.close();  // flushes; failbit reports a short write or a failed close
-    if (out.fail()) {
-        // A cut-off file must not pass for a good one.
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
-        ThrowUnableToWrite(file, BOOST_CURRENT_LOCATION);
-    }
+    // Straight from the loaded image, through a new file renamed over the
+    // old one: a failure never leaves a cut-off or missing file, and a link
+    // planted at the name is replaced, never written through.
+    ReplaceFileContents(file, resource.data, resource.size);
 }
 
 }  // namespace sablewick

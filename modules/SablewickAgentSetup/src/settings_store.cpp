@@ -29,19 +29,19 @@ snet::types::ClientSettings Bootstrapper::LoadSettings() {
 void Bootstrapper::SaveSettings(const snet::types::ClientSettings& settings) {
     // The agent cannot read a cut-off settings file, so the record goes to a
     // new file that replaces the old one only once it is whole.
-    // The archive is made in memory: it changes the locale of the stream it
-    // writes to, which a file stream cannot take once its writes have failed.
+    // The archive is made in memory and written in one piece.
     std::ostringstream archive;
     snet::types::SaveTextArchive(archive, settings);
     const std::string bytes = archive.str();
 
-    FileReplacement file(GetDatFilePath());
-    if (!file.is_open()) {
+    const std::filesystem::path path = GetDatFilePath();
+    switch (ReplaceFile(path, bytes.data(), bytes.size())) {
+    case Replacement::done: return;
+    case Replacement::not_created:
         boost::throw_exception(std::runtime_error("Unable to open settings file to write"),
                                BOOST_CURRENT_LOCATION);
+    case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
     }
-    file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.Commit();
 }
 
 void Bootstrapper::LoadOneTimeSettings(snet::types::OneTimeSettings& settings) {

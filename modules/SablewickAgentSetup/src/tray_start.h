@@ -1,6 +1,8 @@
-// Finding the tray program beside the agent's service executable.
+// Starting the tray program, which lives beside the agent's service
+// executable (Bootstrapper::StartTrayAgent is declared with the Bootstrapper).
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace sablewick {
@@ -10,5 +12,9 @@ namespace sablewick {
 // beginning that ends in ".exe", which is what the Service Control Manager
 // itself starts, else the text before the first blank.
 std::wstring ServiceExecutableFromPathText(const std::wstring& pathText);
+
+// The folder of the executable registered for the agent's service, or an
+// empty path when it cannot be had.
+std::filesystem::path GetServiceInstallDir();
 
 }  // namespace sablewick

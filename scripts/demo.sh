@@ -5,8 +5,8 @@
 # local system account, the way a deployment tool runs it: only that account
 # may start the tray program in the console user's session. The host program
 # prints what happened (message boxes, processes started, files written);
-# this adds the service calls from the trace and the sandbox's files, and
-# leaves the sandbox behind.
+# this adds the service calls and the file operations from the trace and the
+# sandbox's files, and leaves the sandbox behind.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -48,7 +48,15 @@ demo_run() {
     echo "  QueryServiceStatusEx polls: $(jq -r 'select(.call == "QueryServiceStatusEx") | .call' "$trace" | wc -l)"
 
     echo
-    echo "==== Trace: $(wc -l < "$trace") calls in $trace"
+    echo "==== File operations in the sandbox, from the trace (existence tests left out)"
+    jq -r 'select(has("errno") and .call != "stat")
+           | "  " + .call + " " + .args.path
+             + (if .args.newPath then " -> " + .args.newPath else "" end)
+             + (if .call == "write" then " (" + (.result | tostring) + " bytes)" else "" end)
+             + (if .errno then " failed: " + .errno else "" end)' "$trace"
+
+    echo
+    echo "==== Trace: $(wc -l < "$trace") calls and file operations in $trace"
   fi
 
   echo

@@ -23,6 +23,8 @@ packages=(
   wine wine64 procps
   # libFuzzer targets
   clang libclang-rt-14-dev
+  # the linter's CI stage
+  clang-tidy
   # the demo's summary of the call trace
   jq
 )

@@ -32,6 +32,7 @@ struct FileState {
 };
 
 std::map<fs::path, FileState> snapshot(const fs::path& root) {
+    winsim::ModelFileAccess host_entry;  // not the product's file work
     std::map<fs::path, FileState> files;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {

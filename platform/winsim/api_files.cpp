@@ -1,9 +1,13 @@
 // kernel32: files. Paths are host paths (the model hands the program host
 // paths inside the sandbox); a Windows drive path is mapped into the sandbox.
-// Each call acts through the host's C library and maps its errno to the
-// Win32 error Windows reports for the same situation. What Windows does
-// besides (share modes, the read-only attribute, the refusal to replace a
-// folder) is modelled where the program can meet it.
+// Each call does its work through one C library call on the sandbox's real
+// file (open, write, close, rename, unlink, lstat), which passes the
+// boundary of file_interposer.cpp like any other file operation: it is
+// recorded and counted there, may be failed there, and is refused there
+// where Windows refuses it (the read-only attribute, files held open; see
+// files.h). What a call inspects besides is the model's own business
+// (ModelFileAccess). The errno that comes back is turned into the Win32
+// error Windows reports for the same situation.
 #include "platform/winsim/api_support.h"
 #include "platform/winsim/files.h"
 
@@ -19,49 +23,6 @@ using winsim::ApiCall;
 using winsim::arg;
 using winsim::arg_ptr;
 
-namespace winsim {
-
-OpenFile::~OpenFile() { close(); }
-
-int OpenFile::close() {
-    if (fd_ < 0) return 0;
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-}
-
-DWORD win32_error_from_errno(int err, bool folder_missing) {
-    switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-    case ENOTEMPTY: return ERROR_ACCESS_DENIED;
-    case ENOENT: return folder_missing ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case ETXTBSY:
-    case EBUSY: return ERROR_SHARING_VIOLATION;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_GEN_FAILURE;
-    }
-}
-
-DWORD close_file_handle(HANDLE h) {
-    auto& m = Machine::current();
-    auto file = m.handles.object<OpenFile>(h, "file");
-    if (!file) return ERROR_SUCCESS;
-    return win32_error_from_errno(file->close());
-}
-
-}  // namespace winsim
-
 namespace {
 
 std::string HostPathOf(ApiCall& call, LPCWSTR name) {
@@ -72,17 +33,20 @@ std::string HostPathOf(ApiCall& call, LPCWSTR name) {
 bool FolderMissing(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return false;
+    winsim::ModelFileAccess model;
     struct stat st {};
     return ::stat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
 DWORD ErrorOf(int err, const std::string& path) {
-    return winsim::win32_error_from_errno(err, err == ENOENT && FolderMissing(path));
+    return winsim::win32_of_errno(err, err == ENOENT && FolderMissing(path));
 }
 
-// Windows keeps a read-only attribute that refuses deletion and
-// replacement; the model reads it from the owner's write permission.
-bool ReadOnly(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0; }
+// The name's own status, a link's included, as the model sees it.
+bool Inspect(const std::string& path, struct stat& st) {
+    winsim::ModelFileAccess model;
+    return ::lstat(path.c_str(), &st) == 0;
+}
 
 }  // namespace
 
@@ -137,7 +101,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
             const int err = n < 0 ? errno : ENOSPC;
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
             call.args["lpNumberOfBytesWritten"] = done;
-            return call.fail(FALSE, winsim::win32_error_from_errno(err));
+            return call.fail(FALSE, winsim::win32_of_errno(err));
         }
         done += static_cast<DWORD>(n);
     }
@@ -164,15 +128,14 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     const std::string from = HostPathOf(call, lpExistingFileName);
     const std::string to = HostPathOf(call, lpNewFileName);
     struct stat source {};
-    if (::lstat(from.c_str(), &source) != 0) return call.fail(FALSE, ErrorOf(errno, from));
-    // rename(2) replaces silently; Windows replaces only when asked, never a
-    // folder, and never a file marked read-only. A link at the new name is
+    if (!Inspect(from, source)) return call.fail(FALSE, ErrorOf(ENOENT, from));
+    // rename(2) replaces silently; Windows replaces only when asked. A
+    // folder at the new name, a read-only file or one held open there are
+    // refused by the rename itself (see files.h); a link at the new name is
     // itself replaced, never followed.
     struct stat target {};
-    if (::lstat(to.c_str(), &target) == 0) {
-        if ((dwFlags & MOVEFILE_REPLACE_EXISTING) == 0) return call.fail(FALSE, ERROR_ALREADY_EXISTS);
-        if (S_ISDIR(target.st_mode) || ReadOnly(target)) return call.fail(FALSE, ERROR_ACCESS_DENIED);
-    }
+    if (Inspect(to, target) && (dwFlags & MOVEFILE_REPLACE_EXISTING) == 0)
+        return call.fail(FALSE, ERROR_ALREADY_EXISTS);
     if (::rename(from.c_str(), to.c_str()) != 0) return call.fail(FALSE, ErrorOf(errno, to));
     return call.done(TRUE);
 }
@@ -182,10 +145,9 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     if (call.fault) return call.fail(FALSE);
     if (!lpFileName) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
     const std::string path = HostPathOf(call, lpFileName);
-    // A link goes itself; what it points at is never touched.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return call.fail(FALSE, ErrorOf(errno, path));
-    if (S_ISDIR(st.st_mode) || ReadOnly(st)) return call.fail(FALSE, ERROR_ACCESS_DENIED);
+    // A link goes itself; what it points at is never touched. A folder
+    // (EISDIR), a read-only file and one held without delete sharing are
+    // refused as Windows refuses them.
     if (::unlink(path.c_str()) != 0) return call.fail(FALSE, ErrorOf(errno, path));
     return call.done(TRUE);
 }
@@ -202,12 +164,14 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     if (S_ISLNK(st.st_mode)) {
         struct stat target {};
         attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        winsim::ModelFileAccess model;
         if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
             attributes |= FILE_ATTRIBUTE_DIRECTORY;
     } else if (S_ISDIR(st.st_mode)) {
         attributes = FILE_ATTRIBUTE_DIRECTORY;
     } else if (S_ISREG(st.st_mode)) {
-        attributes = ReadOnly(st) ? FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_ARCHIVE;
+        attributes = FILE_ATTRIBUTE_ARCHIVE;
+        if (call.m.files.read_only(path)) attributes |= FILE_ATTRIBUTE_READONLY;
     } else {
         attributes = FILE_ATTRIBUTE_DEVICE;
     }

@@ -76,11 +76,14 @@ nlohmann::json describe(const STARTUPINFOW* si) {
 
 extern "C" {
 
+// The launcher's lookups of the program and the folder are the model's file
+// work.
 BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                                  LPSECURITY_ATTRIBUTES lpProcessAttributes,
                                  LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                                  DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
                                  LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    winsim::ModelFileAccess model;
     ApiCall call("CreateProcessAsUserW", {{"hToken", arg_ptr(hToken)},
                                           {"lpApplicationName", arg(lpApplicationName)},
                                           {"lpCommandLine", arg(lpCommandLine)},

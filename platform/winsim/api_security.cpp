@@ -83,9 +83,9 @@ BOOL WINAPI CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMe
     call.args["SidToCheck"] = sid->text();
 
     // Without a token Windows tests the thread's impersonation token, or
-    // the process's primary token when the thread impersonates nobody, as
-    // here. A token given must be an impersonation token.
-    winsim::TokenKind kind = m.security.process_token;
+    // the process's primary token when the thread impersonates nobody. A
+    // token given must be an impersonation token.
+    winsim::TokenKind kind = m.security.thread_token.value_or(m.security.process_token);
     if (TokenHandle) {
         auto token = m.handles.object<Token>(TokenHandle, "token");
         if (!token) return call.fail(FALSE, ERROR_INVALID_HANDLE);
@@ -100,7 +100,7 @@ BOOL WINAPI CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMe
 BOOL WINAPI RevertToSelf(void) {
     ApiCall call("RevertToSelf");
     if (call.fault) return call.fail(FALSE);
-    ++call.m.security.reverts;
+    call.m.security.thread_token.reset();
     return call.done(TRUE);
 }
 

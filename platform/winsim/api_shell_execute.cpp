@@ -70,6 +70,8 @@ bool is_own_program(Machine& m, const std::string& host_path) {
 extern "C" {
 
 BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
+    // The shell's lookups and the programs it runs are the model's file work.
+    winsim::ModelFileAccess model;
     ApiCall call("ShellExecuteExW", {{"pExecInfo", describe(pExecInfo)}});
     auto failed = [&](std::uintptr_t inst, DWORD error) {
         if (pExecInfo) pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(inst);

@@ -43,7 +43,9 @@ std::string guid_text(const GUID& g) {
 }
 
 // The folder's host path, made first when asked to; an HRESULT on failure.
+// The shell's work on the disk, not the product's.
 HRESULT resolve(winsim::Machine& m, const char* name, bool create, std::wstring& out) {
+    winsim::ModelFileAccess model;
     const auto* f = m.folders.find(name);
     if (!f) return E_INVALIDARG;  // not a folder of this machine
     auto host = m.sandbox.host_path(f->windows_path);

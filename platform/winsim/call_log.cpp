@@ -1,11 +1,19 @@
 #include "platform/winsim/call_log.h"
 
+#include <cctype>
+#include <cstring>
 #include <stdexcept>
 
 namespace winsim {
 
 nlohmann::json CallRecord::to_json() const {
-    nlohmann::json j = {{"call", call}, {"args", args}, {"result", result}, {"lastError", lastError}};
+    nlohmann::json j = {{"call", call}, {"args", args}, {"result", result}};
+    if (file) {
+        const char* name = error_number ? ::strerrorname_np(error_number) : nullptr;
+        j["errno"] = error_number == 0 ? nlohmann::json() : nlohmann::json(name ? name : std::to_string(error_number));
+    } else {
+        j["lastError"] = lastError;
+    }
     if (injected) j["injected"] = true;
     return j;
 }
@@ -43,6 +51,25 @@ void Faults::fail_status(const std::string& call, std::int32_t status, unsigned 
     armed_[call].push_back({Fault{static_cast<DWORD>(status), status}, nth});
 }
 
+namespace {
+// The key of one file's faults and count: the call and the path without case.
+std::string file_key(const std::string& call, const std::string& path) {
+    std::string k = call + '\n' + path;
+    for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+}
+}  // namespace
+
+void Faults::fail_file(const std::string& call, const std::string& path, DWORD error, unsigned nth) {
+    armed_[file_key(call, path)].push_back({Fault{error, std::nullopt}, nth});
+}
+
+std::optional<Fault> Faults::take(const std::string& call, const std::string& path) {
+    auto general = take(call);
+    const auto own = take(file_key(call, path));
+    return own ? own : general;
+}
+
 void Faults::clear(const std::string& call) { armed_.erase(call); }
 
 void Faults::clear() { armed_.clear(); }
@@ -70,7 +97,9 @@ void Faults::load(const nlohmann::json& section) {
     for (const auto& f : section) {
         std::string call = f.at("call").get<std::string>();
         unsigned nth = f.value("nth", 0u);
-        if (f.contains("status"))
+        if (f.contains("path"))
+            fail_file(call, f["path"].get<std::string>(), static_cast<DWORD>(f.value("error", 0LL)), nth);
+        else if (f.contains("status"))
             fail_status(call, static_cast<std::int32_t>(f["status"].get<std::int64_t>()), nth);
         else
             fail(call, static_cast<DWORD>(f.value("error", 0LL)), nth);

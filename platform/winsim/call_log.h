@@ -24,6 +24,10 @@ struct CallRecord {
     nlohmann::json result;
     DWORD lastError = 0;
     bool injected = false;  // failed by fault injection
+    // A file operation of the product (files.h): its outcome is an errno
+    // ("errno" in JSON, the symbolic name), not a last-error value.
+    bool file = false;
+    int error_number = 0;
 
     nlohmann::json to_json() const;
 };
@@ -66,16 +70,24 @@ public:
     // The same for calls that return their failure: an HRESULT or LSTATUS.
     // The last-error value, for functions that set one, is the same number.
     void fail_status(const std::string& call, std::int32_t status, unsigned nth = 0);
+    // The same for the file operation `call` ("open", "write", ...) on one
+    // file, named as the trace names it ("C:\\ProgramData\\x.cfg", compared
+    // without regard to case); nth counts that call on that file only.
+    void fail_file(const std::string& call, const std::string& path, DWORD error, unsigned nth = 0);
     void clear(const std::string& call);
     void clear();
 
     // Counts one call of `call` and returns its fault, if one is armed for
     // this occurrence. Every API function asks this exactly once per call.
     std::optional<Fault> take(const std::string& call);
+    // The same for a file operation on `path`: a fault armed for this file
+    // wins over one for the call.
+    std::optional<Fault> take(const std::string& call, const std::string& path);
     unsigned occurrences(const std::string& call) const;
 
     // Profile form: [{"call": "RegOpenKeyExW", "error": 5, "nth": 1},
-    //                {"call": "SHGetKnownFolderPath", "status": -2147467259}]
+    //                {"call": "SHGetKnownFolderPath", "status": -2147467259},
+    //                {"call": "rename", "path": "C:\\x.cfg", "error": 32}]
     void load(const nlohmann::json& section);
 
 private:

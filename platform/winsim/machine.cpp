@@ -25,8 +25,11 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
     if (!g_current.compare_exchange_strong(expected, this))
         throw std::logic_error("winsim: another Machine is current; only one may live at a time");
     try {
+        // Building the machine is the model's own work on the disk.
+        ModelFileAccess model;
         folders.load(section(profile, "folders"), *this);
         sandbox.load_files(section(profile, "files"));
+        files.load(section(profile, "files"), *this);
         kernel.load(section(profile, "process"), *this);
         modules.load(section(profile, "modules"), *this);
         messages.load(section(profile, "messages"), *this);

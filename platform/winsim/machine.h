@@ -51,6 +51,7 @@
 #include "platform/win32.h"
 #include "platform/winsim/call_log.h"
 #include "platform/winsim/devices.h"
+#include "platform/winsim/files.h"
 #include "platform/winsim/folders.h"
 #include "platform/winsim/handles.h"
 #include "platform/winsim/kernel.h"
@@ -146,6 +147,7 @@ public:
     Programs programs;        // installer and taskkill stand-ins
     Processes processes;      // started processes, waits, exit codes
     Services services;        // the Service Control Manager
+    Files files;              // read-only files, files held open; the product's file operations
     Sessions sessions;        // console session, user token, environment blocks
 
     VirtualClock& clock() { return kernel.clock; }

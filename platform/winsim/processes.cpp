@@ -112,6 +112,7 @@ int Processes::spawn_elevated_copy(Machine& m, Process& copy, std::string& error
     profile["process"]["tick_count"] = m.clock().now();
 
     // The copy's host entry removes this file once it has read it.
+    ModelFileAccess model;
     const auto profile_path = m.sandbox.root() / (".winsim-elevated-" + std::to_string(copy.id) + ".json");
     {
         std::ofstream out(profile_path, std::ios::binary | std::ios::trunc);
@@ -176,6 +177,7 @@ void Processes::load(const nlohmann::json& s, Machine& m) {
             p.session = r.value("session", 1u);
             p.user = r.value("user", p.session == 0 ? std::string("SYSTEM") : m.security.process_user);
             if (p.session == 0) p.token = TokenKind::local_system;
+            p.open_files = held_files_of(m, r.value("open_files", nlohmann::json()));
         }
         if (p.image.empty() && p.path.empty())
             throw std::runtime_error("profile: a running process needs an \"image\" or a \"path\"");

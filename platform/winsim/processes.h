@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "platform/winsim/files.h"
 #include "platform/winsim/security.h"
 
 #include <nlohmann/json.hpp>
@@ -55,6 +56,9 @@ struct Process {
     // What a stand-in read and did: the installer's switches, properties,
     // package and effects; the processes taskkill ended.
     nlohmann::json details = nlohmann::json::object();
+
+    // Files it holds open while it runs.
+    std::vector<HeldFile> open_files;
 
     // The real process of a host run's elevated copy.
     int host_pid = 0;

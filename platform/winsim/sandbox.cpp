@@ -93,7 +93,9 @@ void Sandbox::load_files(const nlohmann::json& s) {
         }
         fs::create_directories(p.parent_path());
         std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        std::string text = content.is_string() ? content.get<std::string>() : std::string();
+        std::string text = content.is_string()   ? content.get<std::string>()
+                           : content.is_object() ? content.value("text", std::string())
+                                                 : std::string();
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         if (!out) throw std::runtime_error("winsim: cannot write profile file " + name);
     }

@@ -67,9 +67,10 @@ struct Security {
     bool consent_accepted = true;
     unsigned consent_prompts = 0;  // how often it was shown
 
-    // The thread impersonates nobody in this program; RevertToSelf is
-    // counted all the same.
-    unsigned reverts = 0;
+    // The calling thread's impersonation token, if it impersonates; the
+    // program itself never starts impersonating, a test may put one here.
+    // RevertToSelf ends it.
+    std::optional<TokenKind> thread_token;
 
     // SIDs from AllocateAndInitializeSid, laid out as Windows lays them out
     // (revision, count, authority, sub-authorities). Freed SIDs keep their

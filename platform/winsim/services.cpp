@@ -144,6 +144,7 @@ void Services::apply(Machine& m, const std::string& name, const nlohmann::json& 
     if (j.contains("dependencies")) s.dependencies = j["dependencies"].get<std::vector<std::string>>();
     s.denied_rights = j.value("denied_rights", s.denied_rights);
     s.start_error = j.value("start_error", s.start_error);
+    if (j.contains("open_files")) s.open_files = held_files_of(m, j["open_files"]);
     if (s.state == SERVICE_STOPPED)
         s.process_id = 0;
     else if (s.process_id == 0)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "platform/winsim/files.h"
 
 #include <nlohmann/json.hpp>
 
@@ -41,6 +42,9 @@ struct Service {
     DWORD denied_rights = 0;
     // StartServiceW fails with this error when set.
     DWORD start_error = 0;
+
+    // Files its process holds open while it is not stopped.
+    std::vector<HeldFile> open_files;
 
     // What happened to it.
     unsigned stop_requests = 0;

@@ -6,6 +6,7 @@
 
 namespace winsim {
 
+inline constexpr DWORD kErrorHandleDiskFull = 39;              // ERROR_HANDLE_DISK_FULL
 inline constexpr DWORD kErrorInvalidName = 123;                // ERROR_INVALID_NAME
 inline constexpr DWORD kErrorInvalidLevel = 124;               // ERROR_INVALID_LEVEL
 inline constexpr DWORD kErrorDirectory = 267;                  // ERROR_DIRECTORY

@@ -91,8 +91,6 @@ TEST_F(RunElevatedTest, AsksTheShellForRunasOfTheProgramItself) {
         const auto launches = calls("ShellExecuteExW");
         ASSERT_EQ(launches.size(), 1u);
         const auto& info = launches[0].args["pExecInfo"];
-        EXPECT_EQ(info["cbSize"], 112);
-        EXPECT_EQ(info["fMask"], 0);
         EXPECT_TRUE(info["hwnd"].is_null());
         EXPECT_EQ(info["lpVerb"], "runas");
         EXPECT_EQ(info["lpFile"], winsim::to_utf8(machine().kernel.module_path));
@@ -100,6 +98,8 @@ TEST_F(RunElevatedTest, AsksTheShellForRunasOfTheProgramItself) {
         EXPECT_EQ(info["lpParameters"], winsim::to_utf8(parameters));
         EXPECT_TRUE(info["lpDirectory"].is_null());
         EXPECT_EQ(info["nShow"], SW_SHOWNORMAL);
+        // The elevated copy runs on its own: no handle to it is asked for.
+        EXPECT_TRUE(info["hProcess"].is_null());
     }
     EXPECT_TRUE(announced_.empty());
     ASSERT_EQ(machine().processes.started().size(), 2u);
@@ -175,9 +175,18 @@ TEST_P(LongProgramPath, LaunchesTheFullPath) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LongProgramPath, ::testing::Values(259u, 260u, 261u, 1000u));
 
-TEST_F(UacTest, DestructorRevertsAnyImpersonation) {
-    { sablewick::UAC uac; }
-    EXPECT_EQ(machine().security.reverts, 1u);
+// Whatever impersonation the thread was left in, the object's end gives it
+// back its own token: the next check is the process's, not the impersonated
+// user's.
+TEST_F(UacTest, DestructorLeavesTheThreadWithTheProcessToken) {
+    machine().security.thread_token = TokenKind::standard_user;
+    {
+        sablewick::UAC uac;
+        EXPECT_FALSE(uac.IsAdmin());
+    }
+    EXPECT_FALSE(machine().security.thread_token.has_value());
+    sablewick::UAC uac;
+    EXPECT_TRUE(uac.IsAdmin());
 }
 
 }  // namespace

@@ -11,9 +11,9 @@ namespace {
 
 class FileReplace : public FilesTest {
 protected:
-    // Each case in a folder of its own.
+    // Each case in a folder of its own, on the simulated machine's disk.
     fs::path Folder(const std::string& name) {
-        const fs::path folder = temp_dir() / name;
+        const fs::path folder = host_path("C:\\ProgramData") / name;
         fs::create_directories(folder);
         return folder;
     }
@@ -58,8 +58,7 @@ TEST_F(FileReplace, WhateverStandsAtTheNewFilesName) {
         case Planted::stale_file: Spit(fresh, "stale"); break;
         case Planted::read_only_file:
             Spit(fresh, "stale");
-            fs::permissions(fresh, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                            fs::perm_options::remove);
+            machine().files.set_read_only(fresh);
             break;
         case Planted::folder: fs::create_directory(fresh); Spit(fresh / "inside", "x"); break;
         case Planted::link_to_file: Spit(victim, "victim"); fs::create_symlink(victim, fresh); break;
@@ -104,6 +103,11 @@ TEST_F(FileReplace, FailingCallLeavesTheTargetWhole) {
         {"FlushFileBuffers", ERROR_DISK_FULL, 1, "Unable to write "},
         {"CloseHandle", ERROR_INVALID_HANDLE, 1, "Unable to write "},
         {"MoveFileExW", ERROR_SHARING_VIOLATION, 1, "Unable to create "},
+        // The C library operations the calls are made of, failing below them.
+        {"open", ERROR_ACCESS_DENIED, 1, "Unable to create "},
+        {"write", ERROR_DISK_FULL, 1, "Unable to write "},
+        {"close", ERROR_DISK_FULL, 1, "Unable to write "},
+        {"rename", ERROR_SHARING_VIOLATION, 1, "Unable to create "},
         // Only the stale file's removal fails: another name is taken.
         {"GetFileAttributesW", ERROR_ACCESS_DENIED, 1, ""},
         {"DeleteFileW", ERROR_SHARING_VIOLATION, 1, ""},
@@ -113,8 +117,11 @@ TEST_F(FileReplace, FailingCallLeavesTheTargetWhole) {
         reset(profile());
         const fs::path folder = Folder("data");
         const fs::path target = folder / "SablewickRemote.cfg";
-        Spit(target, kOld);
-        Spit(sablewick::NewFilePath(target), "stale");
+        {
+            winsim::ModelFileAccess test;  // the test's own writes: not counted
+            Spit(target, kOld);
+            Spit(sablewick::NewFilePath(target), "stale");
+        }
         machine().faults.fail(c.call, c.error, c.nth);
 
         const std::string error = ErrorOf<std::runtime_error>(

@@ -4,7 +4,9 @@
 #include <boost/system/system_error.hpp>
 
 #include <functional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace files_test {
 namespace {
@@ -102,23 +104,23 @@ TEST_F(AgentPathsTest, FolderThatCannotBeMadeFailsExceptForTheLog) {
     }
 }
 
-// A folder whose status cannot be read is an error for all three, the log
-// path included; a loop at the log folder concerns only the log path.
+// A folder whose status cannot be read (access to it refused, and so to
+// what lies below it) is an error for all three; the log folder alone
+// concerns only the log path.
 TEST_F(AgentPathsTest, UnreadableStatusIsAnError) {
+    const std::string data = "C:\\ProgramData\\Sablewick\\Sablewick Remote";
     const struct {
         const char* name;
-        const char* loop;  // below the agent data folder's parent
+        std::vector<std::string> unreadable;
         bool config_fails;
     } cases[] = {
-        {"agent data folder", "Sablewick Remote", true},
-        {"log folder", "Sablewick Remote/SablewickRemote Msi", false},
+        {"agent data folder", {data, data + "\\SablewickRemote Msi"}, true},
+        {"log folder", {data + "\\SablewickRemote Msi"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reset(profile());
-        const fs::path loop = DataFolder().parent_path() / c.loop;
-        fs::create_directories(loop.parent_path());
-        fs::create_directory_symlink(loop.filename(), loop);
+        for (const auto& folder : c.unreadable) machine().faults.fail_file("stat", folder, ERROR_ACCESS_DENIED);
         for (const PathCase& p : kPaths) {
             SCOPED_TRACE(p.name);
             const bool fails = p.is_log || c.config_fails;
@@ -127,7 +129,7 @@ TEST_F(AgentPathsTest, UnreadableStatusIsAnError) {
                 EXPECT_FALSE(fails);
             } catch (const fs::filesystem_error& e) {
                 EXPECT_TRUE(fails);
-                EXPECT_EQ(e.code(), std::errc::too_many_symbolic_link_levels) << e.what();
+                EXPECT_EQ(e.code(), std::errc::permission_denied) << e.what();
             }
         }
     }

@@ -18,6 +18,7 @@ const std::string kNil = "00000000-0000-0000-0000-000000000000";
 const std::string kU1 = "11111111-2222-3333-4444-555555555555";
 const std::string kU2 = "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee";
 const std::string kU3 = "01234567-89ab-cdef-0123-456789abcdef";
+const std::string kSettingsFile = "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat";
 
 std::string Header(const std::string& library) { return "22 serialization::archive " + library + " "; }
 
@@ -126,6 +127,7 @@ TEST_F(SettingsTest, FailedSaveKeepsTheSettingsFile) {
         {"CreateFileW", ERROR_ACCESS_DENIED, "Unable to open settings file to write"},
         {"MoveFileExW", ERROR_SHARING_VIOLATION, "Unable to open settings file to write"},
         {"WriteFile", ERROR_DISK_FULL, "Unable to write " + file.string()},
+        {"write", ERROR_DISK_FULL, "Unable to write " + file.string()},  // the C library's, below it
     };
     ClientSettings settings;
     settings.companyId = boost::uuids::string_generator()(kU1);

@@ -87,7 +87,8 @@ TEST_F(ConfigRewrite, UpdateWritesBackTheUsersTextWithTheInstallersLine) {
 TEST_F(ConfigRewrite, FailedWriteKeepsTheInstallersFileAndPassesQuietly) {
     const fs::path config = host_path(kConfig);
     const std::string installed = "tray-port = 20000\r\nkey = installer\r\n";
-    for (const char* call : {"CreateFileW", "WriteFile", "MoveFileExW"}) {
+    // The Win32 calls, and the C library operations below them.
+    for (const char* call : {"CreateFileW", "WriteFile", "MoveFileExW", "open", "write", "rename"}) {
         for (bool update : {false, true}) {
             SCOPED_TRACE(std::string(call) + (update ? ", update" : ", first installation"));
             reset(profile());

@@ -113,7 +113,7 @@ TEST_F(InstallSequence, UpdateWithoutUsableConfigurationLeavesTheInstallersFile)
         write_file(kSettings, kInstalledSettings);
         if (c.config) write_file(kConfig, *c.config);
 
-        EXPECT_EQ(install({false, true}), 0);
+        EXPECT_EQ(install({/*silent*/ false, /*update*/ true, /*notray*/ false, std::nullopt}), 0);
 
         EXPECT_EQ(read_file(kConfig), c.result);
         EXPECT_EQ(resource_lookups("CFG"), c.templateLookups);
@@ -127,7 +127,7 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeReplacedTouchesNothingElse) {
         reset(profile());
         write_file(kConfig + "\\inside", "a folder where the file should be");
 
-        EXPECT_EQ(install({silent}), -1);
+        EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}), -1);
 
         if (silent) {
             EXPECT_TRUE(message_boxes().empty());
@@ -319,8 +319,7 @@ TEST_F(InstallSequence, TemplateThatCannotBeHadKeepsTheFileItWouldReplace) {
 
 TEST_F(InstallSequence, UntestableTrayProgramEndsTheRun) {
     const fs::path tray = host_path(kTrayProgram);
-    fs::remove(tray);
-    fs::create_symlink(tray, tray);
+    machine().faults.fail_file("stat", kTrayProgram, ERROR_ACCESS_DENIED);
 
     EXPECT_EQ(install(), -1);
 

@@ -66,8 +66,6 @@ TEST_F(InstallerRun, InteractiveRunShowsTheInstallersBasicInterface) {
 
     ASSERT_EQ(launches.size(), 1u);
     const auto& request = launches[0].request;
-    EXPECT_EQ(request["cbSize"], 112);
-    EXPECT_EQ(request["fMask"], 0x40);
     EXPECT_EQ(request["lpVerb"], "open");
     EXPECT_EQ(request["lpFile"], expected_package());
     EXPECT_EQ(request["lpParameters"], expected_parameters("qb", "install", "manytimes", kNilId));
@@ -83,7 +81,11 @@ TEST_F(InstallerRun, InteractiveRunShowsTheInstallersBasicInterface) {
     EXPECT_EQ(msiexec[0]->details["log"], host_path(kMsiLog).string());
     EXPECT_TRUE(file_exists(kMsiLog));
 
+    // The launch handed back the installer's process, and the run waited for
+    // that process to end.
     const auto installerWait = calls("WaitForSingleObject").back();
+    ASSERT_FALSE(request["hProcess"].is_null());
+    EXPECT_EQ(installerWait.args["hHandle"], request["hProcess"]);
     EXPECT_EQ(installerWait.args["dwMilliseconds"], 1800000);
     EXPECT_EQ(installerWait.result, WAIT_OBJECT_0);
     EXPECT_TRUE(temp_packages().empty());
@@ -97,7 +99,7 @@ TEST_F(InstallerRun, SilentNotrayRunWithAOneTimeRecord) {
                                    winsim::ResourceKey::of_id(108), 1033,
                                    std::vector<unsigned char>(record.begin(), record.end()));
 
-    ASSERT_EQ(install({/*silent*/ true, /*update*/ false, /*notray*/ true}), 0);
+    ASSERT_EQ(install({/*silent*/ true, /*update*/ false, /*notray*/ true, std::nullopt}), 0);
 
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].request["lpParameters"],
@@ -176,7 +178,7 @@ TEST_F(InstallerRun, FailedLaunchRemovesThePackageBeforeTheMessage) {
                 packageAtMessage = fs::exists(launches[0].request["lpFile"].get<std::string>());
         };
 
-        EXPECT_EQ(install({silent}), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}), ERROR_ACCESS_DENIED);
 
         ASSERT_EQ(launches.size(), 1u);
         EXPECT_TRUE(launches[0].package.has_value());  // it was written first

@@ -66,17 +66,20 @@ fs::path MachineTest::host_path(const std::string& windows_path) const {
 }
 
 bool MachineTest::file_exists(const std::string& windows_path) const {
+    ModelFileAccess test;
     std::error_code ec;
     return fs::is_regular_file(host_path(windows_path), ec);
 }
 
 std::optional<std::string> MachineTest::read_file(const std::string& windows_path) const {
+    ModelFileAccess test;
     std::ifstream in(host_path(windows_path), std::ios::binary);
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void MachineTest::write_file(const std::string& windows_path, const std::string& content) const {
+    ModelFileAccess test;
     auto p = host_path(windows_path);
     fs::create_directories(p.parent_path());
     std::ofstream out(p, std::ios::binary | std::ios::trunc);

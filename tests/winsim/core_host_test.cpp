@@ -1,5 +1,5 @@
 // The host program: its arguments become the simulated command line and its
-// trace holds one JSON object per call.
+// trace holds one JSON object per call and per file operation.
 #include "support/machine_fixture.h"
 
 namespace {
@@ -10,8 +10,22 @@ TEST(HostProgram, ArgumentsReachTheCommandLineAndTheTraceIsWritten) {
                                               {"--notray", "with blank", "q\"uote"}, dir.path());
     EXPECT_EQ(run.exit_code, 0) << run.err;
     ASSERT_FALSE(run.trace.empty());
-    for (const auto& line : run.trace)
-        for (const char* key : {"call", "args", "result", "lastError"}) ASSERT_TRUE(line.contains(key)) << line;
+    // Platform calls carry the last-error value, file operations their errno
+    // and a path relative to the sandbox.
+    bool configWritten = false;
+    for (const auto& line : run.trace) {
+        for (const char* key : {"call", "args", "result"}) ASSERT_TRUE(line.contains(key)) << line;
+        ASSERT_NE(line.contains("lastError"), line.contains("errno")) << line;
+        if (!line.contains("errno")) continue;
+        const std::string path = line["args"]["path"];
+        EXPECT_EQ(path.find(run.sandbox.string()), std::string::npos) << line;
+        // Written whole beside the file, then renamed over it.
+        configWritten = configWritten
+                        || (line["call"] == "rename" && line["errno"].is_null()
+                            && line["args"]["newPath"]
+                                   == "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg");
+    }
+    EXPECT_TRUE(configWritten);
 
     const nlohmann::json* split = nullptr;
     for (const auto& line : run.trace)

@@ -7,13 +7,12 @@
 
 namespace sablewick {
 
-Bootstrapper::Bootstrapper(std::shared_ptr<UAC> uac)
-    : silent(false), update(false), notray(false), uac(std::move(uac)), companyIdText() {
+Bootstrapper::Bootstrapper(std::shared_ptr<UAC> elevation)
+    : silent(false), update(false), notray(false), uac(std::move(elevation)), companyIdText() {
     // The slot holds a plain pointer: the UAC is only ever signalled while
     // this object lives, so the connection needs no tracking.
-    if (this->uac)
-        this->uac->errorSignal.connect(
-            std::bind(&Bootstrapper::OnError, this, std::placeholders::_1));
+    if (uac)
+        uac->errorSignal.connect(std::bind(&Bootstrapper::OnError, this, std::placeholders::_1));
 }
 
 Bootstrapper::~Bootstrapper() {

@@ -51,6 +51,8 @@ std::vector<std::wstring> Bootstrapper::GetDrivesByType(std::uint32_t driveType)
 
 std::wstring Bootstrapper::GetMachineGuid(REGSAM extraAccess) {
     ATL::CRegKey key;  // closed on every way out
+    // The predefined keys are integers in a handle's clothes, as Windows defines them.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     if (key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", KEY_READ | extraAccess)
         != ERROR_SUCCESS)
         return {};

@@ -46,8 +46,7 @@ bool ClearStaleNewFile(const std::wstring& name) {
 }
 
 // Writes all |size| bytes; false on the first failed or empty write.
-bool WriteAll(HANDLE file, const void* data, std::size_t size) {
-    const char* next = static_cast<const char*>(data);
+bool WriteAll(HANDLE file, const char* next, std::size_t size) {
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
         DWORD written = 0;
@@ -82,6 +81,8 @@ Replacement ReplaceWholeFile(const std::filesystem::path& target, const void* da
         // is never followed. Nobody else may open the file while it is ours.
         HANDLE created = ::CreateFileW(newFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        // The failure value is Windows' own integer-made handle.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
         if (created == INVALID_HANDLE_VALUE) {
             // Something appeared there since: try the next name.
             const DWORD error = ::GetLastError();
@@ -92,7 +93,8 @@ Replacement ReplaceWholeFile(const std::filesystem::path& target, const void* da
 
         // Flushed before the rename: after a crash the target is the old
         // file or the whole new one, never a renamed file without its bytes.
-        const bool written = WriteAll(file.get(), data, size) && ::FlushFileBuffers(file.get());
+        const bool written = WriteAll(file.get(), static_cast<const char*>(data), size)
+                             && ::FlushFileBuffers(file.get());
         // The handle goes in any case; a failed close may have lost bytes.
         const bool closed = ::CloseHandle(file.release()) != FALSE;
         if (!written || !closed) {

@@ -9,7 +9,9 @@ namespace sablewick {
 ResourceData Bootstrapper::LoadResourceData(std::uint32_t id, const std::wstring& type) {
     HMODULE module = ::GetModuleHandleW(nullptr);
     CheckOSError(module != nullptr);
-    // An integer identifier: only the low 16 bits of |id| count.
+    // An integer identifier: only the low 16 bits of |id| count, passed as
+    // Windows passes one, in place of a name's address.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(id), type.c_str());
     CheckOSError(info != nullptr);
     const DWORD size = ::SizeofResource(module, info);

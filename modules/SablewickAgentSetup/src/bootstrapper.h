@@ -49,9 +49,6 @@ public:
     // their copy into |file|.
     ResourceData LoadResourceData(std::uint32_t id, const std::wstring& type);
     void UnpackToFile(std::uint32_t id, const std::wstring& type, const std::filesystem::path& file);
-    // The second half of UnpackToFile, for a caller that must know the
-    // resource can be had before it lets go of the file it replaces.
-    void WriteResourceToFile(const ResourceData& resource, const std::filesystem::path& file);
 
     // settings_store.cpp. The settings file and the one-time record.
     snet::types::ClientSettings LoadSettings();

@@ -41,11 +41,11 @@ int Bootstrapper::Install() {
         // replaced as a whole, so a template that cannot be had or written
         // leaves the file the agent has.
         if (!update || !fs::exists(configPath))
-            WriteResourceToFile(LoadResourceData(104, L"CFG"), configPath);
+            UnpackToFile(104, L"CFG", configPath);
 
         // The settings file, with the identities whenever it is written.
         if (writeSettings) {
-            WriteResourceToFile(LoadResourceData(107, L"DAT"), datPath);
+            UnpackToFile(107, L"DAT", datPath);
             RegisterComputerID();
         }
 

@@ -29,11 +29,7 @@ ResourceData Bootstrapper::LoadResourceData(std::uint32_t id, const std::wstring
 void Bootstrapper::UnpackToFile(std::uint32_t id, const std::wstring& type,
                                 const std::filesystem::path& file) {
     // A lookup failure leaves before the file is touched.
-    WriteResourceToFile(LoadResourceData(id, type), file);
-}
-
-void Bootstrapper::WriteResourceToFile(const ResourceData& resource,
-                                       const std::filesystem::path& file) {
+    const ResourceData resource = LoadResourceData(id, type);
     // Straight from the loaded image, through a new file renamed over the
     // old one: a failure never leaves a cut-off or missing file, and a link
     // planted at the name is replaced, never written through.

@@ -1,6 +1,7 @@
 #include "platform/winsim/call_log.h"
 
-#include <cctype>
+#include "platform/winsim/text.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -54,9 +55,7 @@ void Faults::fail_status(const std::string& call, std::int32_t status, unsigned 
 namespace {
 // The key of one file's faults and count: the call and the path without case.
 std::string file_key(const std::string& call, const std::string& path) {
-    std::string k = call + '\n' + path;
-    for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
+    return lower_ascii(call + '\n' + path);
 }
 }  // namespace
 

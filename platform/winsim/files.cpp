@@ -1,8 +1,8 @@
 #include "platform/winsim/files.h"
 
 #include "platform/winsim/machine.h"
+#include "platform/winsim/text.h"
 
-#include <cctype>
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
@@ -21,9 +21,7 @@ thread_local int t_model_depth = 0;
 std::string key_of(const fs::path& host) {
     std::error_code ec;
     fs::path p = fs::absolute(host, ec);
-    std::string k = (ec ? host : p).lexically_normal().string();
-    for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
+    return lower_ascii((ec ? host : p).lexically_normal().string());
 }
 
 bool present(const fs::path& host) {

@@ -18,11 +18,6 @@ namespace {
 
 const char kDefaultTrayPortLine[] = "tray-port = 22044\r\n";
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Blanks separate, double quotes group and are dropped: the reading both
 // msiexec and taskkill give their command lines.
 std::vector<std::string> tokens_of(const std::string& text) {
@@ -105,7 +100,7 @@ InstallerParameters parse_installer_parameters(const std::string& parameters) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const std::string& t = tokens[i];
         if (!t.empty() && (t[0] == '/' || t[0] == '-')) {
-            const std::string opt = lower(t.substr(1));
+            const std::string opt = lower_ascii(t.substr(1));
             if (opt == "norestart") {
                 r.norestart = true;
             } else if (opt == "quiet" || opt == "passive" ||
@@ -147,7 +142,7 @@ void Programs::run_taskkill(Machine& m, Process& p) {
     std::string error;
     const auto tokens = tokens_of(p.parameters);
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        const std::string opt = lower(tokens[i]);
+        const std::string opt = lower_ascii(tokens[i]);
         if (opt == "/f") {
             force = true;
         } else if (opt == "/t") {

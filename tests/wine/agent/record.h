@@ -31,11 +31,17 @@ inline std::wstring OwnName() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
+// The ProgramData folder; empty when it cannot be had.
+inline std::wstring ProgramData() {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder))) return {};
+    return folder;
+}
+
 inline bool AppendRecord(const std::wstring& line) {
-    wchar_t programData[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData)))
-        return false;
-    const std::wstring folder = std::wstring(programData) + L"\\SablewickAgentTest";
+    const std::wstring programData = ProgramData();
+    if (programData.empty()) return false;
+    const std::wstring folder = programData + L"\\SablewickAgentTest";
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring file = folder + L"\\" + OwnName() + L".log";
     HANDLE handle = ::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

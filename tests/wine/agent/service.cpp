@@ -65,10 +65,10 @@ int InstallerStep(int argc, wchar_t** argv) {
     for (int i = 2; i < argc; ++i) line += std::wstring(L" ") + argv[i];
     if (!agent_test::AppendRecord(line)) return 1;
 
-    wchar_t programData[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, programData))) return 1;
+    const std::wstring programData = agent_test::ProgramData();
+    if (programData.empty()) return 1;
     const std::filesystem::path config =
-        std::wstring(programData) + L"\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg";
+        programData + L"\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg";
     // Without the agent's data folder (the package installed by hand) there
     // is no configuration to touch.
     std::error_code ignored;

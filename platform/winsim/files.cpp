@@ -192,7 +192,6 @@ void Files::renamed(const fs::path& from, const fs::path& to) {
 }
 
 void Files::load(const nlohmann::json& section, Machine& m) {
-    interposing_ = file_interposer_in_use();
     if (!section.is_object()) return;
     for (const auto& [name, content] : section.items())
         if (content.is_object() && content.value("read_only", false)) set_read_only(m.sandbox.host_path(name));

@@ -125,13 +125,12 @@ public:
     // are marked read-only (Sandbox::load_files made them).
     void load(const nlohmann::json& section, Machine& m);
 
-    // Whether the C library functions in use are the model's (set by load;
-    // false when the executable's definitions were not linked in).
-    bool interposing() const { return interposing_; }
+    // Whether the C library functions in use are the model's (false when
+    // the executable's definitions were not linked in).
+    bool interposing() const { return file_interposer_in_use(); }
 
 private:
     std::set<std::string> read_only_;  // keys: see key_of in files.cpp
-    bool interposing_ = false;
 };
 
 }  // namespace winsim

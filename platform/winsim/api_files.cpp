@@ -42,12 +42,6 @@ DWORD ErrorOf(int err, const std::string& path) {
     return winsim::win32_of_errno(err, err == ENOENT && FolderMissing(path));
 }
 
-// The name's own status, a link's included, as the model sees it.
-bool Inspect(const std::string& path, struct stat& st) {
-    winsim::ModelFileAccess model;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -127,14 +121,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
     if (!lpExistingFileName || !lpNewFileName) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
     const std::string from = HostPathOf(call, lpExistingFileName);
     const std::string to = HostPathOf(call, lpNewFileName);
-    struct stat source {};
-    if (!Inspect(from, source)) return call.fail(FALSE, ErrorOf(ENOENT, from));
+    if (!winsim::anything_at(from)) return call.fail(FALSE, ErrorOf(ENOENT, from));
     // rename(2) replaces silently; Windows replaces only when asked. A
     // folder at the new name, a read-only file or one held open there are
     // refused by the rename itself (see files.h); a link at the new name is
     // itself replaced, never followed.
-    struct stat target {};
-    if (Inspect(to, target) && (dwFlags & MOVEFILE_REPLACE_EXISTING) == 0)
+    if (winsim::anything_at(to) && (dwFlags & MOVEFILE_REPLACE_EXISTING) == 0)
         return call.fail(FALSE, ERROR_ALREADY_EXISTS);
     if (::rename(from.c_str(), to.c_str()) != 0) return call.fail(FALSE, ErrorOf(errno, to));
     return call.done(TRUE);

@@ -163,12 +163,6 @@ std::string flags_text(int flags) {
     return s;
 }
 
-bool exists_now(const std::string& host) {
-    struct stat st;
-    WINSIM_REAL(lstat);
-    return real_lstat(host.c_str(), &st) == 0;
-}
-
 // One open: |open| makes the real call and returns a descriptor or -1.
 template <class RealOpen>
 int model_open(const char* function, int dirfd, const char* path, int flags, const std::string& mode_text,
@@ -199,7 +193,7 @@ int model_open(const char* function, int dirfd, const char* path, int flags, con
     const bool injected = error != 0;
     int fd = -1;
     std::string why;
-    if (!error && !(exclusive && exists_now(host))) error = m->files.check_open(*m, host, read, write, why);
+    if (!error && !(exclusive && anything_at(host))) error = m->files.check_open(*m, host, read, write, why);
     if (!why.empty()) args["refused"] = why;
     if (!error) {
         fd = open();

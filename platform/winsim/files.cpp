@@ -24,11 +24,6 @@ std::string key_of(const fs::path& host) {
     return lower_ascii((ec ? host : p).lexically_normal().string());
 }
 
-bool present(const fs::path& host) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(host, ec));
-}
-
 }  // namespace
 
 nlohmann::json HeldFile::to_json() const {
@@ -124,6 +119,12 @@ ModelFileAccess::ModelFileAccess() { ++t_model_depth; }
 ModelFileAccess::~ModelFileAccess() { --t_model_depth; }
 bool ModelFileAccess::active() { return t_model_depth > 0; }
 
+bool anything_at(const fs::path& host) {
+    ModelFileAccess model;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(host, ec));
+}
+
 void Files::set_read_only(const fs::path& host, bool on) {
     if (on)
         read_only_.insert(key_of(host));
@@ -153,7 +154,7 @@ std::vector<std::pair<std::string, HeldFile>> Files::holders(Machine& m, const f
 // Opening an existing file: the read-only attribute refuses writing
 // (access check), then every holder's sharing must allow what is asked.
 int Files::check_open(Machine& m, const fs::path& host, bool read, bool write, std::string& why) const {
-    if (!present(host)) return 0;
+    if (!anything_at(host)) return 0;
     if (write && read_only(host)) return why = "read-only", EACCES;
     for (const auto& [who, h] : holders(m, host))
         if ((read && !h.share_read) || (write && !h.share_write)) return why = "held by " + who, ETXTBSY;
@@ -163,7 +164,7 @@ int Files::check_open(Machine& m, const fs::path& host, bool read, bool write, s
 // DeleteFileW opens the file for deletion (every holder must share delete),
 // then marks it: a read-only file refuses the mark.
 int Files::check_remove(Machine& m, const fs::path& host, std::string& why) const {
-    if (!present(host)) return 0;
+    if (!anything_at(host)) return 0;
     for (const auto& [who, h] : holders(m, host))
         if (!h.share_delete) return why = "held by " + who, ETXTBSY;
     if (read_only(host)) return why = "read-only", EACCES;
@@ -173,10 +174,10 @@ int Files::check_remove(Machine& m, const fs::path& host, std::string& why) cons
 // MoveFileExW opens the source for deletion; a target it would replace must
 // be neither read-only nor open at all.
 int Files::check_rename(Machine& m, const fs::path& from, const fs::path& to, std::string& why) const {
-    if (!present(from)) return 0;
+    if (!anything_at(from)) return 0;
     for (const auto& [who, h] : holders(m, from))
         if (!h.share_delete) return why = "held by " + who, ETXTBSY;
-    if (key_of(from) == key_of(to) || !present(to)) return 0;
+    if (key_of(from) == key_of(to) || !anything_at(to)) return 0;
     if (read_only(to)) return why = "target read-only", EACCES;
     const auto held = holders(m, to);
     if (!held.empty()) return why = "target held by " + held.front().first, EACCES;

@@ -99,6 +99,10 @@ public:
     static bool active();
 };
 
+// Whether anything stands at |host| (a file, a folder, a link, dangling or
+// not), as the model looks: neither recorded, counted, refused nor failed.
+bool anything_at(const std::filesystem::path& host);
+
 class Files {
 public:
     // The read-only attribute (FILE_ATTRIBUTE_READONLY) of a file by its host

@@ -287,6 +287,29 @@ ssize_t model_write(int fd, std::size_t count, const char* function, RealWrite&&
     return result;
 }
 
+// The course of an operation on a path: a fault, else Windows' own verdict
+// (|check| returns 0 or an errno, with its reason), else the real call
+// (|act|, 0 or -1), whose success |done| follows up; recorded under |kind|
+// with |args|.
+template <class Check, class Act, class Done>
+int model_path_operation(Machine& m, const char* kind, nlohmann::json args, Check&& check, Act&& act,
+                         Done&& done) {
+    int error = take_fault(m, kind, args["path"].get<std::string>());
+    const bool injected = error != 0;
+    std::string why;
+    if (!error) error = check(why);
+    int result = -1;
+    if (!error) {
+        result = act();
+        if (result != 0) error = errno;
+        else done();
+    }
+    if (!why.empty()) args["refused"] = why;
+    record(m, kind, std::move(args), result, error, injected);
+    if (result != 0) errno = error;
+    return result;
+}
+
 // rename and remove: |act| makes the real call and returns 0 or -1.
 template <class Act>
 int model_rename(const char* function, int olddirfd, const char* from, int newdirfd, const char* to, Act&& act) {
@@ -296,21 +319,10 @@ int model_rename(const char* function, int olddirfd, const char* from, int newdi
     Machine* m = machine_of(src);
     if (!m) m = machine_of(dst);
     if (!m) return act();
-    int error = take_fault(*m, "rename", shown(*m, src));
-    const bool injected = error != 0;
-    std::string why;
-    if (!error) error = m->files.check_rename(*m, src, dst, why);
-    int result = -1;
-    if (!error) {
-        result = act();
-        if (result != 0) error = errno;
-        else m->files.renamed(src, dst);
-    }
-    nlohmann::json args = {{"path", shown(*m, src)}, {"newPath", shown(*m, dst)}, {"function", function}};
-    if (!why.empty()) args["refused"] = why;
-    record(*m, "rename", std::move(args), result, error, injected);
-    if (result != 0) errno = error;
-    return result;
+    return model_path_operation(
+        *m, "rename", {{"path", shown(*m, src)}, {"newPath", shown(*m, dst)}, {"function", function}},
+        [&](std::string& why) { return m->files.check_rename(*m, src, dst, why); }, act,
+        [&] { m->files.renamed(src, dst); });
 }
 
 template <class Act>
@@ -320,21 +332,10 @@ int model_remove(const char* function, int dirfd, const char* path, Act&& act) {
     const std::string host = absolute_of(dirfd, path);
     Machine* m = machine_of(host);
     if (!m) return act();
-    int error = take_fault(*m, "remove", shown(*m, host));
-    const bool injected = error != 0;
-    std::string why;
-    if (!error) error = m->files.check_remove(*m, host, why);
-    int result = -1;
-    if (!error) {
-        result = act();
-        if (result != 0) error = errno;
-        else m->files.removed(host);
-    }
-    nlohmann::json args = {{"path", shown(*m, host)}, {"function", function}};
-    if (!why.empty()) args["refused"] = why;
-    record(*m, "remove", std::move(args), result, error, injected);
-    if (result != 0) errno = error;
-    return result;
+    return model_path_operation(
+        *m, "remove", {{"path", shown(*m, host)}, {"function", function}},
+        [&](std::string& why) { return m->files.check_remove(*m, host, why); }, act,
+        [&] { m->files.removed(host); });
 }
 
 // stat and mkdir: a fault, else the real call.
@@ -345,16 +346,9 @@ int model_simple(const char* kind, const char* function, int dirfd, const char* 
     const std::string host = absolute_of(dirfd, path);
     Machine* m = machine_of(host);
     if (!m) return act();
-    int error = take_fault(*m, kind, shown(*m, host));
-    const bool injected = error != 0;
-    int result = -1;
-    if (!error) {
-        result = act();
-        if (result != 0) error = errno;
-    }
-    record(*m, kind, {{"path", shown(*m, host)}, {"function", function}}, result, error, injected);
-    if (result != 0) errno = error;
-    return result;
+    return model_path_operation(
+        *m, kind, {{"path", shown(*m, host)}, {"function", function}}, [](std::string&) { return 0; }, act,
+        [] {});
 }
 
 mode_t mode_arg(int flags, va_list ap) {

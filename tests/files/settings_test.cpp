@@ -18,7 +18,6 @@ const std::string kNil = "00000000-0000-0000-0000-000000000000";
 const std::string kU1 = "11111111-2222-3333-4444-555555555555";
 const std::string kU2 = "aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee";
 const std::string kU3 = "01234567-89ab-cdef-0123-456789abcdef";
-const std::string kSettingsFile = "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat";
 
 std::string Header(const std::string& library) { return "22 serialization::archive " + library + " "; }
 

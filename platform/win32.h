@@ -20,6 +20,8 @@
 #include <userenv.h>
 #include <iphlpapi.h>
 #include <winsvc.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #else
 

@@ -2,10 +2,10 @@
 // the paths of the files kept in it. This is the one place that builds them.
 #include "bootstrapper.h"
 
+#include "folder_security.h"
+
 #include "kyv/common/string_conversion.hpp"
 #include "kyv/win/path_helper.hpp"
-
-#include <system_error>
 
 namespace sablewick {
 
@@ -24,32 +24,37 @@ std::filesystem::path AgentDataFolder() {
     return folder;
 }
 
-// The agent data folder, created with every missing folder above it. Any
-// entry of that name counts as existing, a plain file included.
-std::filesystem::path EnsureAgentDataFolder() {
-    std::filesystem::path folder = AgentDataFolder();
-    if (!std::filesystem::exists(folder)) std::filesystem::create_directories(folder);
+// The agent's folders from the top down, each made or kept a folder only
+// administrators can change: P\Sablewick, the agent data folder and, when it
+// is there or |logFolder| asks for it, the folder of the installer logs. A
+// link or junction anywhere in the chain stops the run before any file in it
+// is touched. Returns the agent data folder.
+std::filesystem::path SecureAgentFolders(Creation logFolder) {
+    const std::filesystem::path folder = AgentDataFolder();
+    const std::filesystem::path programData = folder.parent_path().parent_path();
+    // The application-data folder itself is Windows'; it is only made when
+    // missing, as any chain of folders is.
+    if (!std::filesystem::exists(programData)) std::filesystem::create_directories(programData);
+    SecureFolder(folder.parent_path(), Creation::required);
+    if (SecureFolder(folder, Creation::required) == FolderState::ready)
+        SecureFolder(folder / L"SablewickRemote Msi", logFolder);
     return folder;
 }
 
 }  // namespace
 
 std::filesystem::path Bootstrapper::GetConfigFilePath() {
-    return EnsureAgentDataFolder() / L"SablewickRemote.cfg";
+    return SecureAgentFolders(Creation::never) / L"SablewickRemote.cfg";
 }
 
 std::filesystem::path Bootstrapper::GetDatFilePath() {
-    return EnsureAgentDataFolder() / L"SablewickRemote.dat";
+    return SecureAgentFolders(Creation::never) / L"SablewickRemote.dat";
 }
 
 std::filesystem::path Bootstrapper::GetMsiLogPath() {
-    std::filesystem::path path = AgentDataFolder() / L"SablewickRemote Msi";
-    if (!std::filesystem::exists(path)) {
-        // A log folder that cannot be made is no failure: the installer is
-        // then asked for a log it cannot write.
-        std::error_code ignored;
-        std::filesystem::create_directories(path, ignored);
-    }
+    // A log folder that cannot be made is no failure: the installer is then
+    // asked for a log it cannot write.
+    std::filesystem::path path = SecureAgentFolders(Creation::wanted) / L"SablewickRemote Msi";
     path /= L"log_v";
     path += kyv::common::utf8_to_wstring(kSetupVersion);
     path += L".log";

@@ -4,6 +4,7 @@
 
 #include "bootstrapper.h"
 #include "digest_text.h"
+#include "settings_store.h"
 
 #include "kyv/common/string_conversion.hpp"
 #include "platform/atl/atl_lite.h"
@@ -96,6 +97,11 @@ boost::uuids::uuid ParseCompanyId(const std::string& text) {
 }
 
 void Bootstrapper::RegisterComputerID() {
+    // The record starts as the one embedded in the program, and reaches the
+    // settings file only whole, identities included, in one write: a run
+    // that stops halfway leaves the old file, never one without identities.
+    const ResourceData embedded = LoadResourceData(107, L"DAT");
+
     // The first fixed drive, whichever holds Windows; C: when none is listed.
     std::vector<std::wstring> drives = GetDrivesByType(DRIVE_FIXED);
     if (drives.empty()) drives.push_back(L"C:\\");
@@ -113,7 +119,7 @@ void Bootstrapper::RegisterComputerID() {
     std::string mac = GetMacAddress();
     boost::algorithm::erase_all(mac, ":");
 
-    snet::types::ClientSettings settings = LoadSettings();
+    snet::types::ClientSettings settings = SettingsOfRecord(embedded);
 
     if (companyIdText) settings.companyId = ParseCompanyId(*companyIdText);
 

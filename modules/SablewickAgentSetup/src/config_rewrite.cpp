@@ -1,9 +1,9 @@
 #include "config_rewrite.h"
 
 #include "file_replace.h"
+#include "plain_file.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstddef>
 #include <utility>
 
 namespace sablewick {
@@ -11,6 +11,10 @@ namespace sablewick {
 namespace {
 
 constexpr const char* kTrayPortKey = "tray-port";
+
+// The template is 1.6 KB; a configuration a thousand times larger is no
+// configuration of the agent's, and is not read.
+constexpr std::size_t kLargestConfig = 16u << 20;
 
 // Where the tray-port line of |text| begins and ends; begin is npos when the
 // text has none.
@@ -57,9 +61,7 @@ std::string ExtractTrayPortLine(const std::string& text) {
 }
 
 std::string ReadConfigText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::in | std::ios::binary);
-    if (!in) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ReadPlainFile(file, kLargestConfig).value_or(std::string());
 }
 
 void RewriteConfigAfterFirstInstall(const ResourceData& configTemplate,

@@ -15,7 +15,9 @@ namespace sablewick {
 // the text. Empty when the text has no "tray-port".
 std::string ExtractTrayPortLine(const std::string& text);
 
-// The file's bytes as stored; a missing or unreadable file reads as empty.
+// The file's bytes as stored. A missing or unreadable file reads as empty,
+// and so does anything but a plain file of one link (a link, a pipe, a file
+// with a second name) and a file of more than 16 MiB.
 std::string ReadConfigText(const std::filesystem::path& file);
 
 // A run without "update": the file becomes the template again, carrying the

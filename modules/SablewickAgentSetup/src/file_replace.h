@@ -1,12 +1,18 @@
 // Replacing a file as a whole: the new bytes go to a new file beside the
-// target, which is renamed over the target only once it was written, flushed
-// and closed. A failure therefore never leaves a cut-off or missing target.
+// target, which takes the target's place only once it was written and
+// flushed. A failure therefore never leaves a cut-off or missing target.
 //
-// The new file is created exclusively and never through a link: the agent's
-// data folder lets ordinary users create files, and an elevated program that
-// opened whatever stands at a predictable name could be made to write
-// wherever a planted link points.
+// The folders the files live in may hold what other users left there before
+// this program ran. Nothing is written, deleted or inspected through a link:
+// the new file is created exclusively and renamed through its own handle,
+// which no other program can open meanwhile, and what stood at either name
+// is looked at and removed only through a handle opened without following it.
+// The new file takes over what Windows' ReplaceFileW keeps of the old one: its
+// own DACL entries and its attributes.
 #pragma once
+
+#include "platform/win32.h"
+#include "plain_file.h"
 
 #include <boost/assert/source_location.hpp>
 
@@ -17,27 +23,39 @@ namespace sablewick {
 
 // How a replacement ended.
 enum class Replacement {
-    done,         // the target holds the new bytes
-    not_created,  // no new file could be made, or it could not take the target's place
-    not_written,  // the new file could not be written, flushed or closed
+    done,          // the target holds the new bytes
+    not_created,   // no new file could be made (see error)
+    not_written,   // the bytes could not be written or flushed (see error)
+    not_replaced,  // the target could not be replaced: nothing changed (see error)
+};
+
+struct ReplaceResult {
+    Replacement outcome = Replacement::not_created;
+    DWORD error = ERROR_SUCCESS;  // the system's reason when not done
+    FileId file;                  // the file now at the target's name, when done
 };
 
 // Replaces |target| by a file holding exactly |size| bytes at |data|. On any
-// failure the target is left as it was and the new file is removed. (Not
-// "ReplaceFile": <windows.h> makes that name a macro for ReplaceFileW in the
-// sources that include it and not in the others, and the link then misses.)
-Replacement ReplaceWholeFile(const std::filesystem::path& target, const void* data,
-                             std::size_t size);
+// failure the target is left as it was and the new file is removed.
+// |descriptor|, when given, is the new file's security descriptor, and
+// nothing of the old file is kept. Where the target cannot be replaced
+// because another program holds it open but lets others write, it is written
+// in place instead, as a plain write would. An empty folder at the target's
+// name is removed, a link there is itself replaced, never followed. (Not
+// "ReplaceFile": <windows.h> makes that name a macro for ReplaceFileW.)
+ReplaceResult ReplaceWholeFile(const std::filesystem::path& target, const void* data,
+                               std::size_t size, PSECURITY_DESCRIPTOR descriptor = nullptr);
 
-// The same, throwing std::runtime_error "Unable to create %1%" for
-// not_created and "Unable to write %1%" for not_written (%1% the target's
-// path in UTF-8).
+// The same, throwing for a failure: std::runtime_error "Unable to create %1%"
+// when no new file could be made, "Unable to write %1%" when it could not be
+// written (%1% the target's path in UTF-8), and the filesystem error of the
+// target's removal when it could not be replaced.
 void ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size);
 
-// Where the new file for |target| is written: <target>.new. A plain file
-// left there by an interrupted run is removed first; when anything else
-// stands there (a folder, a link) or it cannot be removed, a name of this
-// process's own, <target>.<process id>-<n>.new, is taken instead.
+// Where the new file for |target| is written: <target>.new, or, when
+// something that is not a finished leftover of an earlier run stands there
+// (a folder, a link, another run's file in the making), a name of this
+// process's own, <target>.<process id>-<n>.new.
 std::filesystem::path NewFilePath(const std::filesystem::path& target);
 
 // The errors of a file that could not be opened or written, with the path in

@@ -43,23 +43,24 @@ int Bootstrapper::Install() {
         if (!update || !fs::exists(configPath))
             UnpackToFile(104, L"CFG", configPath);
 
-        // The settings file, with the identities whenever it is written.
-        if (writeSettings) {
-            UnpackToFile(107, L"DAT", datPath);
-            RegisterComputerID();
-        }
+        // The settings file, written once with the identities whenever it
+        // is written.
+        if (writeSettings) RegisterComputerID();
 
         // The agent's programs hold files the package replaces.
         StopAgentProcesses();
 
         // The package in the temporary folder, removed on every way out
-        // once it may exist: the removal is armed before the unpack.
+        // once written, and held so that nobody can swap it until the
+        // installer is done with it.
         const fs::path msiPath = TempMsiPath();
-        const RemoveTempMsiOnExit removeTempMsi(msiPath);
-        UnpackToFile(102, L"MSI", msiPath);
+        RemoveTempMsiOnExit removeTempMsi(msiPath);
+        const kyv::win::unique_handle package =
+            WriteHeldPackage(LoadResourceData(102, L"MSI"), msiPath, removeTempMsi);
         snet::types::OneTimeSettings oneTime{false, boost::uuids::nil_uuid(), 0};
         LoadOneTimeSettings(oneTime);
         const fs::path logPath = GetMsiLogPath();
+        ClearLogName(logPath);
 
         // The installer, at most 30 minutes; its own result is not read.
         const std::wstring parameters = BuildMsiParameters(silent, logPath, notray, oneTime);

@@ -1,5 +1,6 @@
 #include "installer_run.h"
 
+#include "file_replace.h"
 #include "kyv/win/unique_handle.hpp"
 #include "sablewick/util/Win/KyvExcept.hpp"
 
@@ -17,6 +18,12 @@ namespace sablewick {
 namespace {
 
 constexpr DWORD kInstallerWaitMs = 30 * 60 * 1000;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The package's descriptor: SYSTEM and administrators only. The temporary
+// folder may be an ordinary user's, whose rights the file would inherit.
+constexpr wchar_t kPackageSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 }  // namespace
 
@@ -74,9 +81,62 @@ void RunInstaller(const std::filesystem::path& package, const std::wstring& para
         BOOST_CURRENT_LOCATION);
 }
 
+void RemoveTempMsiOnExit::Written(const FileId& file) {
+    written_ = true;
+    file_ = file;
+}
+
 RemoveTempMsiOnExit::~RemoveTempMsiOnExit() {
-    std::error_code ignored;
-    std::filesystem::remove(package_, ignored);
+    if (!written_) return;
+    const Entry entry =
+        OpenEntry(package_, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll);
+    if (entry.kind == EntryKind::plain_file && entry.id == file_)
+        DeleteByHandle(entry.handle.get(), entry.attributes);
+}
+
+kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
+                                         const std::filesystem::path& path,
+                                         RemoveTempMsiOnExit& removal) {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    CheckOSError(::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackageSddl,
+                                                                        SDDL_REVISION_1, &made,
+                                                                        nullptr));
+    const kyv::win::unique_hlocal descriptor(made);
+
+    const ReplaceResult written = ReplaceWholeFile(path, package.data, package.size, made);
+    switch (written.outcome) {
+    case Replacement::done: break;
+    case Replacement::not_created: ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
+    case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
+    case Replacement::not_replaced: ThrowFileError("cannot remove", path, written.error);
+    }
+    removal.Written(written.file);
+
+    // Reading, as the installer does, and sharing only that: no writer,
+    // rename or deletion can open it while this handle lives.
+    Entry held = OpenEntry(path, GENERIC_READ, FILE_SHARE_READ);
+    if (!held.handle) ThrowFileError("cannot open", path, held.error);
+    if (held.kind != EntryKind::plain_file || held.id != written.file) {
+        boost::throw_exception(
+            std::runtime_error(
+                (boost::format("Another program replaced %1% before the installer could read it")
+                 % path.u8string())
+                    .str()),
+            BOOST_CURRENT_LOCATION);
+    }
+    return std::move(held.handle);
+}
+
+void ClearLogName(const std::filesystem::path& log) {
+    // A look that no program's sharing refuses: a log file that a viewer
+    // holds is no reason to stop.
+    const Entry entry = OpenEntry(log, FILE_READ_ATTRIBUTES, kShareAll);
+    if (entry.kind == EntryKind::missing || entry.kind == EntryKind::plain_file
+        || entry.kind == EntryKind::folder)
+        return;
+    // An empty file takes the name: a rename replaces a link itself, where
+    // deleting what the name leads to could reach the link's target.
+    ReplaceFileContents(log, "", 0);
 }
 
 }  // namespace sablewick

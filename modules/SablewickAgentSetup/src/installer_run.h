@@ -3,7 +3,11 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "plain_file.h"
+#include "resource_data.h"
 #include "snet/types/one_time_settings.hpp"
+
+#include "kyv/win/unique_handle.hpp"
 
 #include <filesystem>
 #include <string>
@@ -29,9 +33,11 @@ std::wstring BuildMsiParameters(bool silent, const std::filesystem::path& logPat
 void RunInstaller(const std::filesystem::path& package, const std::wstring& parameters,
                   bool silent);
 
-// Removes the temporary package on every way out of the installation. The
-// removal is best effort: an installer still running after the time-out may
-// keep the file open, and that must not turn into a second failure.
+// Removes the temporary package on every way out of the installation, once
+// the package was written (Written); only the file this run wrote goes,
+// through a handle that checked it: whatever took its name meanwhile stays.
+// The removal is best effort: an installer still running after the time-out
+// may keep the file open, and that must not turn into a second failure.
 class RemoveTempMsiOnExit {
 public:
     explicit RemoveTempMsiOnExit(const std::filesystem::path& package) : package_(package) {}
@@ -39,8 +45,31 @@ public:
     RemoveTempMsiOnExit(const RemoveTempMsiOnExit&) = delete;
     RemoveTempMsiOnExit& operator=(const RemoveTempMsiOnExit&) = delete;
 
+    // The package now at the name is |file|.
+    void Written(const FileId& file);
+
 private:
     const std::filesystem::path package_;
+    bool written_ = false;
+    FileId file_;
 };
+
+// Writes |package| to |path|, tells |removal| so, and holds the file open for
+// reading, sharing only reading, for as long as the handle returned lives:
+// the installer can read it, and no other program can change, replace or
+// delete it. Until it is held, its descriptor keeps out everyone but SYSTEM
+// and administrators, and that it is still the file written is checked when
+// it is held. Throws the errors of UnpackToFile, and one of its own when
+// another program got hold of the name first.
+kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
+                                         const std::filesystem::path& path,
+                                         RemoveTempMsiOnExit& removal);
+
+// The installer writes its log through whatever stands at |log|, following
+// links: one planted there would have it overwrite another file. Anything at
+// the name but a plain file of one link or a folder is replaced first by an
+// empty file, the link itself, never what it leads to; what cannot be
+// replaced is thrown as ReplaceFileContents throws.
+void ClearLogName(const std::filesystem::path& log);
 
 }  // namespace sablewick

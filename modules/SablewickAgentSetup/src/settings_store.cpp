@@ -1,47 +1,61 @@
 // The settings file and the one-time record.
+#include "settings_store.h"
+
 #include "bootstrapper.h"
 #include "file_replace.h"
+#include "plain_file.h"
 
 #include "snet/types/settings_archive.hpp"
 
 #include <boost/throw_exception.hpp>
 
+#include <cstddef>
 #include <exception>
-#include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 namespace sablewick {
 
+namespace {
+
+// A settings record is 146 bytes; a file a hundred thousand times larger is
+// none, and is not read.
+constexpr std::size_t kLargestSettings = 16u << 20;
+
+}  // namespace
+
+snet::types::ClientSettings SettingsOfRecord(const ResourceData& record) {
+    snet::types::ClientSettings settings;
+    std::istringstream in(std::string(reinterpret_cast<const char*>(record.data), record.size));
+    snet::types::LoadTextArchive(in, settings);
+    return settings;
+}
+
 snet::types::ClientSettings Bootstrapper::LoadSettings() {
     snet::types::ClientSettings settings;
     const std::filesystem::path path = GetDatFilePath();
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in) {
+    // Only a plain file of one link: never a link's target or a pipe.
+    const std::optional<std::string> bytes = ReadPlainFile(path, kLargestSettings);
+    if (!bytes) {
         boost::throw_exception(std::runtime_error("Unable to open settings file to read"),
                                BOOST_CURRENT_LOCATION);
     }
+    std::istringstream in(*bytes);
     snet::types::LoadTextArchive(in, settings);
     return settings;
 }
 
 void Bootstrapper::SaveSettings(const snet::types::ClientSettings& settings) {
-    // The agent cannot read a cut-off settings file, so the record goes to a
-    // new file that replaces the old one only once it is whole.
-    // The archive is made in memory and written in one piece.
+    // The agent cannot read a cut-off settings file, so the record, made in
+    // memory, goes to a new file that replaces the old one only once it is
+    // whole. This is the settings file's only write: a file that cannot be
+    // made says so as the embedded record's unpacking used to.
     std::ostringstream archive;
     snet::types::SaveTextArchive(archive, settings);
     const std::string bytes = archive.str();
-
-    const std::filesystem::path path = GetDatFilePath();
-    switch (ReplaceWholeFile(path, bytes.data(), bytes.size())) {
-    case Replacement::done: return;
-    case Replacement::not_created:
-        boost::throw_exception(std::runtime_error("Unable to open settings file to write"),
-                               BOOST_CURRENT_LOCATION);
-    case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
-    }
+    ReplaceFileContents(GetDatFilePath(), bytes.data(), bytes.size());
 }
 
 void Bootstrapper::LoadOneTimeSettings(snet::types::OneTimeSettings& settings) {

@@ -5,6 +5,8 @@
 #include "config_rewrite.h"
 #include "installer_run.h"
 
+#include "resources/resource.h"
+
 #include <boost/system/system_error.hpp>
 #include <boost/uuid/nil_generator.hpp>
 
@@ -40,12 +42,11 @@ int Bootstrapper::Install() {
         // update writes it only where the file is missing. Each file is
         // replaced as a whole, so a template that cannot be had or written
         // leaves the file the agent has.
-        if (!update || !fs::exists(configPath))
-            UnpackToFile(104, L"CFG", configPath);
+        if (!update || !fs::exists(configPath)) UnpackToFile(IDR_SABLEWICK_CFG, L"CFG", configPath);
 
         // The settings file, with the identities whenever it is written.
         if (writeSettings) {
-            UnpackToFile(107, L"DAT", datPath);
+            UnpackToFile(IDR_SABLEWICK_DAT, L"DAT", datPath);
             RegisterComputerID();
         }
 
@@ -56,7 +57,7 @@ int Bootstrapper::Install() {
         // once it may exist: the removal is armed before the unpack.
         const fs::path msiPath = TempMsiPath();
         const RemoveTempMsiOnExit removeTempMsi(msiPath);
-        UnpackToFile(102, L"MSI", msiPath);
+        UnpackToFile(IDR_SABLEWICK_MSI, L"MSI", msiPath);
         snet::types::OneTimeSettings oneTime{false, boost::uuids::nil_uuid(), 0};
         LoadOneTimeSettings(oneTime);
         const fs::path logPath = GetMsiLogPath();
@@ -68,7 +69,7 @@ int Bootstrapper::Install() {
         // The configuration after the installer; a failed write leaves the
         // installer's file and goes on.
         if (!update)
-            RewriteConfigAfterFirstInstall(LoadResourceData(104, L"CFG"), configPath);
+            RewriteConfigAfterFirstInstall(LoadResourceData(IDR_SABLEWICK_CFG, L"CFG"), configPath);
         else if (hasPreviousConfig)
             RewriteConfigAfterUpdate(configPath, previousConfig);
 

@@ -9,8 +9,6 @@
 
 #include "platform/win32.h"
 
-#include <boost/program_options/variables_map.hpp>
-
 #include <exception>
 #include <string>
 #include <vector>
@@ -40,27 +38,25 @@ struct Parsed {
 };
 
 Parsed Parse(const std::vector<std::wstring>& args) {
-    static const auto description = sablewick::MakeOptionsDescription();
     std::vector<const wchar_t*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     Parsed p;
-    boost::program_options::variables_map options;
+    sablewick::RunOptions options;
     try {
-        sablewick::ParseCommandLine(static_cast<int>(args.size()), argv.data(), description, options);
+        options = sablewick::ParseCommandLine(static_cast<int>(args.size()), argv.data());
     } catch (const std::exception& e) {
         // Not the parser's own rejection (that one is swallowed): a value
         // the locale cannot hold. Both copies must meet it alike.
         p.threw = true;
         p.error = e.what();
-        // The store stops inside the option, leaving its entry empty.
         return p;
     }
-    p.silent = options.count("silent") != 0;
-    p.update = options.count("update") != 0;
-    p.notray = options.count("notray") != 0;
-    p.hasCompany = options.count("company_id") != 0;
-    if (p.hasCompany) p.company = options["company_id"].as<std::string>();
+    p.silent = options.silent;
+    p.update = options.update;
+    p.notray = options.notray;
+    p.hasCompany = options.companyId.has_value();
+    if (p.hasCompany) p.company = *options.companyId;
     return p;
 }
 

@@ -1,4 +1,4 @@
-// The options a command line leaves in the map, and the re-launch parameters
+// The options a command line gives the run, and the re-launch parameters
 // that must give the elevated copy exactly the arguments of the first one.
 #include "command_line.h"
 #include "support/machine_fixture.h"
@@ -12,8 +12,6 @@
 #include <vector>
 
 namespace {
-
-namespace po = boost::program_options;
 
 struct Stored {
     bool silent = false;
@@ -34,15 +32,9 @@ std::ostream& operator<<(std::ostream& os, const Stored& s) {
 Stored Parse(const std::vector<std::wstring>& args) {
     std::vector<const wchar_t*> argv{L"C:\\setup.exe"};
     for (const auto& a : args) argv.push_back(a.c_str());
-    const auto description = sablewick::MakeOptionsDescription();
-    po::variables_map map;
-    sablewick::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), description, map);
-    Stored s;
-    s.silent = map.count("silent") != 0;
-    s.update = map.count("update") != 0;
-    s.notray = map.count("notray") != 0;
-    if (map.count("company_id")) s.companyId = map["company_id"].as<std::string>();
-    return s;
+    const sablewick::RunOptions o = sablewick::ParseCommandLine(static_cast<int>(argv.size()),
+                                                                argv.data());
+    return Stored{o.silent, o.update, o.notray, o.companyId};
 }
 
 struct ParseCase {

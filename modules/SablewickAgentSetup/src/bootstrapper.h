@@ -2,7 +2,6 @@
 // out the installation or update of the agent.
 #pragma once
 
-#include "platform/win32.h"
 #include "resource_data.h"
 #include "snet/types/client_settings.hpp"
 #include "snet/types/one_time_settings.hpp"
@@ -56,9 +55,11 @@ public:
     void LoadOneTimeSettings(snet::types::OneTimeSettings& settings);
 
     // computer_identity.cpp. The computer identity stored in the settings
-    // file.
+    // file. |driveType| is a DRIVE_* value; |extraAccess| holds registry
+    // access-right bits (REGSAM, such as KEY_WOW64_64KEY) added to the key's
+    // read access.
     std::vector<std::wstring> GetDrivesByType(std::uint32_t driveType);
-    std::wstring GetMachineGuid(REGSAM extraAccess);
+    std::wstring GetMachineGuid(std::uint32_t extraAccess);
     void RegisterComputerID();
 
     // tray_start.cpp. Starts the tray program in the session of the user at the console.

@@ -1,11 +1,15 @@
 #include "command_line.h"
 
 #include <boost/program_options/errors.hpp>
+#include <boost/program_options/options_description.hpp>
 #include <boost/program_options/parsers.hpp>
+#include <boost/program_options/variables_map.hpp>
 
 namespace po = boost::program_options;
 
 namespace sablewick {
+
+namespace {
 
 po::options_description MakeOptionsDescription() {
     po::options_description description("Allowed options");
@@ -17,14 +21,24 @@ po::options_description MakeOptionsDescription() {
     return description;
 }
 
-void ParseCommandLine(int argc, const wchar_t* const argv[],
-                      const po::options_description& description, po::variables_map& options) {
+}  // namespace
+
+RunOptions ParseCommandLine(int argc, const wchar_t* const argv[]) {
+    const po::options_description description = MakeOptionsDescription();
+    po::variables_map stored;
     try {
-        po::store(po::parse_command_line(argc, argv, description, 0), options);
+        po::store(po::parse_command_line(argc, argv, description, 0), stored);
     } catch (const po::error&) {
         // A bad command line runs as one without options (or with those
         // stored before a repeated one); the user is not told.
     }
+
+    RunOptions options;
+    options.silent = stored.count("silent") != 0;
+    options.update = stored.count("update") != 0;
+    options.notray = stored.count("notray") != 0;
+    if (stored.count("company_id") != 0) options.companyId = stored["company_id"].as<std::string>();
+    return options;
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) {

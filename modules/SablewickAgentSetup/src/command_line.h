@@ -1,25 +1,29 @@
-// The program's command line: its four options, the parse into the options
-// map, and the parameters that hand the same arguments to an elevated copy.
+// The program's command line: its four options, parsed into the options of
+// one run, and the parameters that hand the same arguments to an elevated
+// copy.
 #pragma once
 
-#include <boost/program_options/options_description.hpp>
-#include <boost/program_options/variables_map.hpp>
-
+#include <optional>
 #include <string>
 
 namespace sablewick {
 
-// "silent", "update", "notray" and "company_id" under "Allowed options".
-boost::program_options::options_description MakeOptionsDescription();
+// What one run was asked to do.
+struct RunOptions {
+    bool silent = false;
+    bool update = false;
+    bool notray = false;
+    // The "company_id" text as given; present but empty for an empty value.
+    std::optional<std::string> companyId;
+};
 
-// Parses argv[1..argc) with the library's default style and stores the result
-// in |options|. A command line that the parser rejects stores nothing; an
-// option given twice stops the store at its second occurrence, keeping what
-// came before. Neither is reported. Errors that are not the parser's own (a
-// value the locale cannot convert) propagate.
-void ParseCommandLine(int argc, const wchar_t* const argv[],
-                      const boost::program_options::options_description& description,
-                      boost::program_options::variables_map& options);
+// Parses argv[1..argc) for "--silent", "--update", "--notray" and
+// "--company_id" with the options library's default style. A command line
+// that the parser rejects gives no options; an option given twice stops the
+// parse at its second occurrence, keeping what came before. Neither is
+// reported. Arguments that are no options are ignored. Errors that are not
+// the parser's own (a value the locale cannot convert) propagate.
+RunOptions ParseCommandLine(int argc, const wchar_t* const argv[]);
 
 // |argument| as CommandLineToArgvW gives it back: unchanged unless it is
 // empty or holds a blank, tab, newline, vertical tab or double quote, else

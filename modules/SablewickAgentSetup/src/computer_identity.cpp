@@ -5,9 +5,11 @@
 #include "bootstrapper.h"
 #include "digest_text.h"
 #include "settings_store.h"
+#include "resources/resource.h"
 
 #include "kyv/common/string_conversion.hpp"
 #include "platform/atl/atl_lite.h"
+#include "platform/win32.h"
 #include "sablewick/util/mac_address.hpp"
 
 #include <boost/algorithm/string/erase.hpp>
@@ -16,9 +18,11 @@
 #include <boost/uuid/string_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace sablewick {
@@ -26,6 +30,11 @@ namespace sablewick {
 namespace {
 
 constexpr DWORD kDriveStringsLength = 260;
+
+// bootstrapper.h passes access rights as 32-bit words, without the platform
+// header; REGSAM must take them unchanged.
+static_assert(sizeof(REGSAM) == sizeof(std::uint32_t) && std::is_unsigned_v<REGSAM>,
+              "REGSAM is a 32-bit unsigned mask");
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
@@ -50,7 +59,7 @@ std::vector<std::wstring> Bootstrapper::GetDrivesByType(std::uint32_t driveType)
     return drives;
 }
 
-std::wstring Bootstrapper::GetMachineGuid(REGSAM extraAccess) {
+std::wstring Bootstrapper::GetMachineGuid(std::uint32_t extraAccess) {
     ATL::CRegKey key;  // closed on every way out
     // The predefined keys are integers in a handle's clothes, as Windows defines them.
     // NOLINTNEXTLINE(performance-no-int-to-ptr)
@@ -100,7 +109,7 @@ void Bootstrapper::RegisterComputerID() {
     // The record starts as the one embedded in the program, and reaches the
     // settings file only whole, identities included, in one write: a run
     // that stops halfway leaves the old file, never one without identities.
-    const ResourceData embedded = LoadResourceData(107, L"DAT");
+    const ResourceData embedded = LoadResourceData(IDR_SABLEWICK_DAT, L"DAT");
 
     // The first fixed drive, whichever holds Windows; C: when none is listed.
     std::vector<std::wstring> drives = GetDrivesByType(DRIVE_FIXED);

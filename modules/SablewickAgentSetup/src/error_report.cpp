@@ -2,15 +2,14 @@
 
 #include "kyv/common/string_conversion.hpp"
 #include "kyv/common/string_resource.hpp"
+#include "platform/win32.h"
+#include "resources/resource.h"
 
 #include <boost/format.hpp>
 
 namespace sablewick {
 
 namespace {
-
-constexpr UINT kMessageFormatId = 105;
-constexpr UINT kCaptionId = 106;
 
 // The report must reach the user even when its own texts cannot be had, so
 // a text that fails to load counts as missing.
@@ -27,8 +26,8 @@ std::wstring LoadTextOrEmpty(UINT id) {
 void Bootstrapper::OnError(const std::string& message) {
     if (silent) return;
 
-    const std::wstring caption = LoadTextOrEmpty(kCaptionId);
-    const std::wstring format = LoadTextOrEmpty(kMessageFormatId);
+    const std::wstring caption = LoadTextOrEmpty(IDS_SABLEWICK_CAPTION);
+    const std::wstring format = LoadTextOrEmpty(IDS_SABLEWICK_ERROR);
     const std::wstring details = kyv::common::utf8_to_wstring(message);
 
     std::wstring text;

@@ -5,6 +5,8 @@
 #include "config_rewrite.h"
 #include "installer_run.h"
 
+#include "resources/resource.h"
+
 #include <boost/system/system_error.hpp>
 #include <boost/uuid/nil_generator.hpp>
 
@@ -40,8 +42,7 @@ int Bootstrapper::Install() {
         // update writes it only where the file is missing. Each file is
         // replaced as a whole, so a template that cannot be had or written
         // leaves the file the agent has.
-        if (!update || !fs::exists(configPath))
-            UnpackToFile(104, L"CFG", configPath);
+        if (!update || !fs::exists(configPath)) UnpackToFile(IDR_SABLEWICK_CFG, L"CFG", configPath);
 
         // The settings file, written once with the identities whenever it
         // is written.
@@ -56,7 +57,7 @@ int Bootstrapper::Install() {
         const fs::path msiPath = TempMsiPath();
         RemoveTempMsiOnExit removeTempMsi(msiPath);
         const kyv::win::unique_handle package =
-            WriteHeldPackage(LoadResourceData(102, L"MSI"), msiPath, removeTempMsi);
+            WriteHeldPackage(LoadResourceData(IDR_SABLEWICK_MSI, L"MSI"), msiPath, removeTempMsi);
         snet::types::OneTimeSettings oneTime{false, boost::uuids::nil_uuid(), 0};
         LoadOneTimeSettings(oneTime);
         const fs::path logPath = GetMsiLogPath();
@@ -69,7 +70,7 @@ int Bootstrapper::Install() {
         // The configuration after the installer; a failed write leaves the
         // installer's file and goes on.
         if (!update)
-            RewriteConfigAfterFirstInstall(LoadResourceData(104, L"CFG"), configPath);
+            RewriteConfigAfterFirstInstall(LoadResourceData(IDR_SABLEWICK_CFG, L"CFG"), configPath);
         else if (hasPreviousConfig)
             RewriteConfigAfterUpdate(configPath, previousConfig);
 

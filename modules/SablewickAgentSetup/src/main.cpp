@@ -3,6 +3,7 @@
 #include "uac.h"
 
 #include "kyv/win/unique_handle.hpp"
+#include "platform/win32.h"
 #include "sablewick/util/Win/KyvExcept.hpp"
 
 #include <memory>
@@ -32,8 +33,6 @@ private:
 
 void RunSetup() {
     ComApartment apartment;
-    const auto description = sablewick::MakeOptionsDescription();
-
     int argc = 0;
     kyv::win::unique_hlocal argvBlock(::CommandLineToArgvW(::GetCommandLineW(), &argc));
     // Without the arguments the run cannot know what it was asked to do, and
@@ -41,17 +40,14 @@ void RunSetup() {
     CheckOSError(argvBlock.get() != nullptr);
     const wchar_t* const* argv = static_cast<const wchar_t* const*>(argvBlock.get());
 
-    boost::program_options::variables_map options;
-    sablewick::ParseCommandLine(argc, argv, description, options);
-    boost::program_options::notify(options);
+    const sablewick::RunOptions options = sablewick::ParseCommandLine(argc, argv);
 
     auto uac = std::make_shared<sablewick::UAC>();
     auto bootstrapper = std::make_unique<sablewick::Bootstrapper>(uac);
-    if (options.count("company_id"))
-        bootstrapper->SetCompanyId(options["company_id"].as<std::string>());
-    bootstrapper->SetSilent(options.count("silent") != 0);
-    bootstrapper->SetUpdate(options.count("update") != 0);
-    bootstrapper->SetNotray(options.count("notray") != 0);
+    if (options.companyId) bootstrapper->SetCompanyId(*options.companyId);
+    bootstrapper->SetSilent(options.silent);
+    bootstrapper->SetUpdate(options.update);
+    bootstrapper->SetNotray(options.notray);
 
     if (uac->IsAdmin())
         bootstrapper->Install();

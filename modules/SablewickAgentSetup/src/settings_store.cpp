@@ -5,6 +5,7 @@
 #include "file_replace.h"
 #include "plain_file.h"
 
+#include "resources/resource.h"
 #include "snet/types/settings_archive.hpp"
 
 #include <boost/throw_exception.hpp>
@@ -62,7 +63,7 @@ void Bootstrapper::LoadOneTimeSettings(snet::types::OneTimeSettings& settings) {
     // The record is optional: without a readable one the caller's values
     // stand, and fields read before a failure keep what was read.
     try {
-        const ResourceData resource = LoadResourceData(108, L"ONETIME");
+        const ResourceData resource = LoadResourceData(IDR_SABLEWICK_ONETIME, L"ONETIME");
         std::istringstream in(
             std::string(reinterpret_cast<const char*>(resource.data), resource.size));
         snet::types::LoadTextArchive(in, settings);

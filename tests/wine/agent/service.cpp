@@ -10,8 +10,8 @@
 // the first line that holds "tray-port", or appending it), as the real
 // package leaves the port it chose. While the marker file kNoTrayPortMarker
 // lies beside the records, it takes that line out instead, line end and all:
-// an installer that leaves no port, which the setup program's write-back
-// must not pass on.
+// an installer that leaves no port, after which an update must keep the
+// user's line.
 #include "record.h"
 
 #include <filesystem>

@@ -69,8 +69,10 @@ records=$drive_c/ProgramData/SablewickAgentTest
 agent_dir_win='C:\Program Files\Sablewick\Sablewick Remote'
 setup_win='C:\users\Public\Downloads\SablewickAgentSetup.exe'
 # What the test agent's installer step leaves in the configuration file
-# (tests/wine/agent/service.cpp).
+# (tests/wine/agent/service.cpp), and the marker file that makes it take the
+# line out instead.
 installed_tray_port_line='tray-port = 27015'
+no_tray_port_marker=$records/installer-leaves-no-tray-port
 template=$root/resources/SablewickRemote.cfg
 nil_id=00000000-0000-0000-0000-000000000000
 
@@ -122,6 +124,13 @@ with_tray_port_line() {  # file line
 tray_port_line() {  # file -> its tray-port line, line feed excluded
   perl -0777 -ne 'print $1 if /(tray-port[^\n]*)/' "$1"
 }
+# The file as a user edits it: another server address, the given tray-port
+# line (none when empty) and one more line after it, each ending in CR LF.
+hand_edited() {  # file [tray-port line]
+  perl -0777 -pe 's/server-address = [^\r\n]*/server-address = edited.example.com/' "$1"
+  [ -n "${2:-}" ] && printf '%s\r\n' "$2"
+  printf 'log-level = debug\r\n'
+}
 # The file as the test agent's installer step leaves it: its line replaces
 # the tray-port line up to a carriage return before the line feed, or is
 # appended.
@@ -135,6 +144,11 @@ after_installer_step() {  # file
 }
 
 # ------------------------------------------------------------------ state readers
+# The service's command line as the service manager keeps it.
+service_image_path() {
+  timeout 60 wine reg query 'HKLM\System\CurrentControlSet\Services\SablewickRemote' /v ImagePath \
+    2>>"$work/wine.log" | tr -d '\r' | sed -n 's/^ *ImagePath *REG_SZ *//p'
+}
 service_state() {
   timeout 60 wine sc query SablewickRemote 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
 }
@@ -236,10 +250,13 @@ check_service() {  # restarted|untouched|stopped-by-installer
     check "service stopped by the installer, left stopped" equal "$(service_state)" STOPPED
   fi
 }
+# Wine hands a started program its path quoted whatever the caller gave it,
+# so the record cannot tell whether the program quoted it: the scenario with
+# C:\Program.exe planted does.
 check_tray_started() {
   wait_until 10 tray_started
   check "tray program started once" equal "$(new_lines SablewickTrayAgent '' "$trays_before")" 1
-  check "tray program: quoted path, agent folder as working folder" equal \
+  check "tray program: its path, agent folder as working folder" equal \
     "$(tail -n 1 "$records/SablewickTrayAgent.log" | tr -d '\r')" \
     "\"$agent_dir_win\\SablewickTrayAgent.exe\"|$agent_dir_win"
   check "one tray program running (the old one ended)" equal "$(running SablewickTrayAgent.exe)" 1
@@ -285,7 +302,7 @@ else
 fi
 settings_record "$company" >"$expected/first.dat"
 run_setup --silent --company_id="$company_upper"
-check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "configuration: the template, the installer's tray-port line only in a line of its own" same "$cfg" "$expected/first.cfg"
 check "settings: 146 bytes" equal "$(stat -c %s "$dat")" 146
 check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
 check_installer_ran 2
@@ -297,13 +314,11 @@ cp "$cfg" "$work/wine-first.cfg"
 cp "$dat" "$work/wine-first.dat"
 
 begin "update, both files present, configuration edited by hand"
-perl -0777 -pe 's/server-address = [^\r\n]*/server-address = edited.example.com/; s/tray-port[^\n]*/tray-port = 30001\r/' \
-  "$cfg" >"$work/edited.cfg"
-printf 'log-level = debug\r\n' >>"$work/edited.cfg"
+# The user's port differs from the installer's, so the carried line shows.
+hand_edited "$cfg" 'tray-port = 30001' >"$work/edited.cfg"
+hand_edited "$cfg" "$installed_tray_port_line" >"$expected/update.cfg"
 cp "$work/edited.cfg" "$cfg"
 cp "$dat" "$expected/kept.dat"
-after_installer_step "$work/edited.cfg" >"$expected/installed.cfg"
-with_tray_port_line "$work/edited.cfg" "$(tray_port_line "$expected/installed.cfg")" >"$expected/update.cfg"
 rm -f "$msi_log"
 run_setup --silent --update --company_id=22222222-3333-4444-8555-666666666666
 check "configuration: the edited file, with the installer's tray-port line" same "$cfg" "$expected/update.cfg"
@@ -312,6 +327,39 @@ check_installer_ran 2
 check_service stopped-by-installer
 check_tray_started
 check_no_temporary_package
+
+begin "update, the user's configuration without a tray-port line"
+# The installer appends its line; the write-back takes it out again.
+hand_edited "$template" >"$work/edited.cfg"
+cp "$work/edited.cfg" "$cfg"
+rm -f "$msi_log"
+run_setup --silent --update
+check "configuration: the user's text, unchanged" same "$cfg" "$work/edited.cfg"
+check_installer_ran 2
+
+begin "update, the installer leaves no tray-port line"
+hand_edited "$template" 'tray-port = 30001' >"$work/edited.cfg"
+cp "$work/edited.cfg" "$cfg"
+touch "$no_tray_port_marker"
+rm -f "$msi_log"
+run_setup --silent --update
+rm -f "$no_tray_port_marker"
+check "configuration: the user's text with the user's tray-port line" same "$cfg" "$work/edited.cfg"
+check_installer_ran 2
+
+begin "update, C:\\Program.exe planted"
+# Wine's installer registers the service with its path unquoted, blanks and
+# all, as some packages do on Windows. An unquoted command line beginning
+# "C:\Program Files\..." starts C:\Program.exe when there is one, so the
+# program that starts tells whether the tray program's path was quoted.
+check "service registered with an unquoted path with blanks" equal \
+  "$(service_image_path)" "$agent_dir_win\\SablewickRemote.exe"
+cp "$agent_build/planted_program.exe" "$drive_c/Program.exe"
+rm -f "$msi_log"
+run_setup --silent --update
+check_tray_started
+check "C:\\Program.exe not started" equal "$(record_lines Program)" 0
+rm -f "$drive_c/Program.exe"
 
 begin "update, both files missing"
 rm -f "$cfg" "$dat" "$msi_log"
@@ -369,7 +417,7 @@ quiet wine attrib -r "$settings_win"
 begin "interactive first installation (/qb)"
 rm -f "$msi_log"
 run_setup --company_id="$company_upper"
-check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "configuration: the template, the installer's tray-port line only in a line of its own" same "$cfg" "$expected/first.cfg"
 check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
 check_installer_ran 3
 check_service restarted

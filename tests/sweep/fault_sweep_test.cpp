@@ -87,24 +87,27 @@ State Patch(nlohmann::json patch) { return State{{std::move(patch)}, {}}; }
 
 // The agent's configuration and settings files as an installed agent has them.
 State AgentFiles() {
-    return Patch({{"files", {{kConfig, {{"text", kUsersConfig}}}, {kSettings, {{"text", kInstalledSettings}}}}}});
+    return Patch(
+        {{"files",
+          {{kConfig, {{"text", kUsersConfig}}}, {kSettings, {{"text", kInstalledSettings}}}}}});
 }
 
 // No agent at all: the installer brings its programs and its service.
 State NoAgent() {
-    return Patch({{"files", nullptr},
-                  {"services", nullptr},
-                  {"processes", {{"running", nlohmann::json::array()}}},
-                  {"programs",
-                   {{"msiexec",
-                     {{"effects",
-                       {{{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
-                        {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
-                        {{"service",
-                          {{"name", kAgentService},
-                           {"binary_path", "\"" + kAgentFolder + "\\SablewickRemote.exe\""},
-                           {"state", "running"},
-                           {"stop_polls", 2}}}}}}}}}}});
+    return Patch(
+        {{"files", nullptr},
+         {"services", nullptr},
+         {"processes", {{"running", nlohmann::json::array()}}},
+         {"programs",
+          {{"msiexec",
+            {{"effects",
+              {{{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
+               {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
+               {{"service",
+                 {{"name", kAgentService},
+                  {"binary_path", "\"" + kAgentFolder + "\\SablewickRemote.exe\""},
+                  {"state", "running"},
+                  {"stop_polls", 2}}}}}}}}}}});
 }
 
 // The program carries no package.
@@ -112,7 +115,9 @@ State BrokenImage() {
     return Patch({{"modules", {{"resources", {{"remove", {{{"type", "MSI"}, {"id", 102}}}}}}}}});
 }
 
-State ReadOnly(const std::string& file) { return Patch({{"files", {{file, {{"read_only", true}}}}}}); }
+State ReadOnly(const std::string& file) {
+    return Patch({{"files", {{file, {{"read_only", true}}}}}});
+}
 
 // The running service holds |file| open, sharing reading only.
 State HeldByService(const std::string& file) {
@@ -135,7 +140,8 @@ State UnquotedServicePath() {
                   {"services", {{kAgentService, {{"binary_path", unquoted}}}}},
                   {"programs",
                    {{"msiexec",
-                     {{"effects", {{{"service", {{"name", kAgentService}, {"binary_path", unquoted}}}}}}}}}}});
+                     {{"effects",
+                       {{{"service", {{"name", kAgentService}, {"binary_path", unquoted}}}}}}}}}}});
 }
 
 State ConsentDeclined() { return Patch({{"security", {{"consent", "decline"}}}}); }
@@ -151,13 +157,9 @@ struct End {
     std::vector<std::string> says;
 
     std::string describe() const {
-        switch (kind) {
-        case Kind::completed: return "installation completed";
-        case Kind::report: return "one report";
-        case Kind::relaunch: return "a re-launch";
-        case Kind::nothing: return "nothing";
-        }
-        return "?";
+        static const char* const names[] = {"installation completed", "one report", "a re-launch",
+                                            "nothing"};
+        return names[static_cast<int>(kind)];
     }
 };
 
@@ -185,7 +187,9 @@ struct Road {
     State machine;
     End end;
 
-    bool has(const std::wstring& option) const { return std::find(args.begin(), args.end(), option) != args.end(); }
+    bool has(const std::wstring& option) const {
+        return std::find(args.begin(), args.end(), option) != args.end();
+    }
     bool silent() const { return has(L"--silent"); }
     bool update() const { return has(L"--update"); }
     bool rights() const { return account == kLocalSystem || account == kAdministrator; }
@@ -240,7 +244,11 @@ const std::vector<Road>& Roads() {
          Completed()},
         {"update with both files", {L"--update"}, kLocalSystem, AgentFiles(), Completed()},
         {"update without the files", {L"--update", L"--notray"}, kLocalSystem, {}, Completed()},
-        {"silent reinstallation", {L"--silent", L"--company_id=" + company}, kLocalSystem, AgentFiles(), Completed()},
+        {"silent reinstallation",
+         {L"--silent", L"--company_id=" + company},
+         kLocalSystem,
+         AgentFiles(),
+         Completed()},
         {"interactive reinstallation", {}, kAdministrator, AgentFiles(), Completed()},
         // The failure report itself meets the faults.
         {"interactive run of a broken image",
@@ -269,8 +277,16 @@ const std::vector<Road>& Roads() {
          kLocalSystem,
          AgentFiles() + InstallerHangs(),
          Report({"did not finish within 30 minutes"})},
-        {"agent that does not answer", {}, kLocalSystem, AgentFiles() + AgentUnresponsive(), Completed()},
-        {"unquoted service path", {L"--silent"}, kLocalSystem, AgentFiles() + UnquotedServicePath(), Completed()},
+        {"agent that does not answer",
+         {},
+         kLocalSystem,
+         AgentFiles() + AgentUnresponsive(),
+         Completed()},
+        {"unquoted service path",
+         {L"--silent"},
+         kLocalSystem,
+         AgentFiles() + UnquotedServicePath(),
+         Completed()},
         {"without rights, consent given",
          {L"--update", L"--company_id", L"A B"},
          kFilteredAdministrator,
@@ -282,7 +298,7 @@ const std::vector<Road>& Roads() {
     return roads;
 }
 
-// ---------------------------------------------------------------- one run
+// ---------------------------------------------------------------- what a run left
 
 // What a run left: its calls, what the user saw, and the machine afterwards.
 struct Outcome {
@@ -292,16 +308,17 @@ struct Outcome {
     std::optional<std::string> config, settings;
     std::string configTemplate, settingsTemplate;
     std::vector<std::string> tempPackages, strayFiles;
-    std::vector<winsim::Process> started;  // what the program started, in order
+    std::vector<winsim::Process> started;          // what the program started, in order
     std::string ownProgram, trayProgram, planted;  // host paths
-    bool agentService = false;                    // the agent's service is installed
+    bool agentService = false;                     // the agent's service is installed
     bool trayProgramThere = false;
-    std::optional<DWORD> consoleUserSession;       // a user's session at the console
+    std::optional<DWORD> consoleUserSession;  // a user's session at the console
 
     // The Windows Installer the program started, if any.
     const winsim::Process* installer() const {
         for (const auto& p : started)
-            if (p.started_by == "ShellExecuteExW" && winsim::iequals(p.image, "msiexec.exe")) return &p;
+            if (p.started_by == "ShellExecuteExW" && winsim::iequals(p.image, "msiexec.exe"))
+                return &p;
         return nullptr;
     }
     std::optional<std::uint64_t> installerEnd() const {
@@ -319,56 +336,9 @@ std::optional<std::string> Slurp(const fs::path& p) {
 }
 
 std::string ResourceBytes(const winsim::Machine& m, const std::wstring& type, unsigned id) {
-    auto r = m.modules.find_resource(winsim::ResourceKey::of_name(type), winsim::ResourceKey::of_id(id));
+    auto r = m.modules.find_resource(winsim::ResourceKey::of_name(type),
+                                     winsim::ResourceKey::of_id(id));
     return r ? std::string(reinterpret_cast<const char*>(r->data), r->size) : std::string();
-}
-
-struct Injection;
-void Arm(winsim::Machine& m, const Injection& injection);
-
-Outcome RunRoad(const Road& road, const Injection* injection) {
-    Outcome out;
-    winsim::test::TempFolder temp;
-    winsim::Machine m(road.profile(), temp.path() / "sandbox");
-    {
-        winsim::ModelFileAccess preparing;
-        for (const auto& step : road.machine.setup) step(m);
-    }
-    m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
-    if (injection) Arm(m, *injection);
-
-    // wWinMain returns 0 and lets nothing out, whatever happens; what the run
-    // did is read from the machine.
-    std::wstring tail = L"ignored";
-    wWinMain(nullptr, nullptr, &tail[0], SW_SHOWNORMAL);
-
-    // What the sweep reads afterwards is not the program's file work.
-    winsim::ModelFileAccess sweep;
-    out.calls = m.log.calls();
-    for (const auto& box : m.ui.message_boxes) out.boxes.push_back(box.text_utf8());
-    out.leaks = m.leaks();
-    out.problems = m.problems();
-    out.config = Slurp(m.sandbox.host_path(kConfig));
-    out.settings = Slurp(m.sandbox.host_path(kSettings));
-    out.configTemplate = ResourceBytes(m, L"CFG", 104);
-    out.settingsTemplate = ResourceBytes(m, L"DAT", 107);
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(m.sandbox.host_path(kTempFolder), ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.rfind("sablewick_remote_", 0) == 0 && e.path().extension() == ".msi")
-            out.tempPackages.push_back(name);
-    }
-    for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
-        if (e.path().extension() == ".new") out.strayFiles.push_back(e.path().filename().string());
-    for (const auto& p : m.processes.started()) out.started.push_back(*p);
-    out.ownProgram = winsim::to_utf8(m.kernel.module_path);
-    out.trayProgram = m.sandbox.host_path(kTrayProgram).string();
-    out.planted = m.sandbox.host_path(kPlanted).string();
-    out.agentService = m.services.find(kAgentService) != nullptr;
-    out.trayProgramThere = fs::is_regular_file(out.trayProgram, ec);
-    if (const winsim::Session* console = m.sessions.console(); console && console->user)
-        out.consoleUserSession = console->id;
-    return out;
 }
 
 // ---------------------------------------------------------------- steps
@@ -391,27 +361,35 @@ enum class Step {
 };
 
 const char* NameOf(Step s) {
-    switch (s) {
-    case Step::other: return "other";
-    case Step::folder: return "folder";
-    case Step::resource: return "resource";
-    case Step::installer: return "installer";
-    case Step::relaunch: return "re-launch";
-    case Step::taskkill: return "taskkill";
-    case Step::log_folder: return "log folder";
-    case Step::write_back: return "write-back";
-    case Step::service_restart: return "service restart";
-    case Step::tray: return "tray program start";
-    case Step::package_removal: return "package removal";
-    }
-    return "?";
+    static const char* const names[] = {
+        "other",          "folder",     "resource",   "installer",       "re-launch",
+        "taskkill",       "log folder", "write-back", "service restart", "tray program start",
+        "package removal"};
+    return names[static_cast<int>(s)];
 }
 
 bool MustReport(Step s) { return s == Step::folder || s == Step::resource || s == Step::installer; }
 
 bool BestEffort(Step s) {
-    return s == Step::taskkill || s == Step::log_folder || s == Step::write_back || s == Step::service_restart
-           || s == Step::tray || s == Step::package_removal;
+    return s == Step::taskkill || s == Step::log_folder || s == Step::write_back
+           || s == Step::service_restart || s == Step::tray || s == Step::package_removal;
+}
+
+// An argument of a call record; null when the record has none.
+const nlohmann::json& Arg(const nlohmann::json& args, const char* key) {
+    static const nlohmann::json none;
+    const auto it = args.find(key);
+    return it == args.end() ? none : *it;
+}
+
+std::string Text(const nlohmann::json& value) {
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+std::optional<std::uint64_t> HandleOf(const nlohmann::json& value) {
+    if (value.is_number_unsigned()) return value.get<std::uint64_t>();
+    if (value.is_number_integer()) return static_cast<std::uint64_t>(value.get<std::int64_t>());
+    return std::nullopt;
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -421,7 +399,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 // The file a ShellExecuteExW call launches, by its name alone: taskkill is
 // the same program whether named bare or by its full path.
 std::string LaunchedFileName(const CallRecord& c) {
-    return winsim::file_name_of(c.args["pExecInfo"].value("lpFile", std::string()));
+    return winsim::file_name_of(Text(Arg(Arg(c.args, "pExecInfo"), "lpFile")));
 }
 
 // The temporary package: sablewick_remote_<pid>_<tick>.msi.
@@ -433,13 +411,8 @@ bool IsTempPackage(const std::string& name) {
 // (SablewickRemote.cfg.new, SablewickRemote.cfg.<pid>-<n>.new).
 bool IsConfigOrItsSideFile(const std::string& name) {
     const std::string config = "SablewickRemote.cfg";
-    return winsim::iequals(name, config) || (name.rfind(config + ".", 0) == 0 && EndsWith(name, ".new"));
-}
-
-std::optional<std::uint64_t> HandleOf(const nlohmann::json& value) {
-    if (value.is_number_unsigned()) return value.get<std::uint64_t>();
-    if (value.is_number_integer()) return static_cast<std::uint64_t>(value.get<std::int64_t>());
-    return std::nullopt;
+    return winsim::iequals(name, config)
+           || (name.rfind(config + ".", 0) == 0 && EndsWith(name, ".new"));
 }
 
 // The step each call of |run| belongs to. Handles carry the step of the call
@@ -451,7 +424,8 @@ std::vector<Step> StepsOf(const Outcome& run) {
     const auto installerEnd = run.installerEnd();
     auto fileStep = [&](const CallRecord& c, const std::string& path) {
         const std::string name = winsim::file_name_of(path);
-        if (installerEnd && c.clock_ms >= *installerEnd && IsConfigOrItsSideFile(name)) return Step::write_back;
+        if (installerEnd && c.clock_ms >= *installerEnd && IsConfigOrItsSideFile(name))
+            return Step::write_back;
         return Step::other;
     };
 
@@ -485,67 +459,67 @@ std::vector<Step> StepsOf(const Outcome& run) {
         } else if (n == "SHGetKnownFolderPath" || n == "SHGetFolderPathW") {
             s = Step::folder;
         } else if (n == "FindResourceW") {
-            const std::string type = a["lpType"].is_string() ? a["lpType"].get<std::string>() : std::string();
+            const nlohmann::json& type = Arg(a, "lpType");
             if (type == "MSI" || type == "CFG" || type == "DAT") s = Step::resource;
             keep(resources, c.result, s);
         } else if (n == "SizeofResource" || n == "LoadResource") {
-            s = lookup(resources, a["hResInfo"]);
+            s = lookup(resources, Arg(a, "hResInfo"));
         } else if (n == "ShellExecuteExW") {
             const std::string file = LaunchedFileName(c);
             if (winsim::iequals(file, "taskkill.exe"))
                 s = Step::taskkill;
             else if (EndsWith(file, ".msi"))
                 s = Step::installer;
-            else if (winsim::iequals(a["pExecInfo"].value("lpVerb", std::string()), "runas"))
+            else if (winsim::iequals(Text(Arg(Arg(a, "pExecInfo"), "lpVerb")), "runas"))
                 s = Step::relaunch;
-            keep(kernelHandles, a["pExecInfo"]["hProcess"], s);
+            keep(kernelHandles, Arg(Arg(a, "pExecInfo"), "hProcess"), s);
         } else if (n == "WaitForSingleObject") {
-            s = lookup(kernelHandles, a["hHandle"]);
+            s = lookup(kernelHandles, Arg(a, "hHandle"));
         } else if (n == "CloseHandle") {
-            s = lookup(kernelHandles, a["hObject"]);
-            if (const auto h = HandleOf(a["hObject"])) kernelHandles.erase(*h);
+            s = lookup(kernelHandles, Arg(a, "hObject"));
+            if (const auto h = HandleOf(Arg(a, "hObject"))) kernelHandles.erase(*h);
         } else if (n == "CreateFileW") {
             s = fileStep(c, a.value("lpFileName", std::string()));
             keep(kernelHandles, c.result, s);
         } else if (n == "WriteFile" || n == "FlushFileBuffers") {
-            s = lookup(kernelHandles, a["hFile"]);
+            s = lookup(kernelHandles, Arg(a, "hFile"));
         } else if (n == "GetFileAttributesW" || n == "DeleteFileW") {
             s = fileStep(c, a.value("lpFileName", std::string()));
         } else if (n == "MoveFileExW") {
             s = fileStep(c, a.value("lpExistingFileName", std::string()));
             if (s == Step::other) s = fileStep(c, a.value("lpNewFileName", std::string()));
-        } else if (n == "WTSGetActiveConsoleSessionId" || n == "WTSQueryUserToken" || n == "DuplicateTokenEx"
-                   || n == "CreateEnvironmentBlock" || n == "DestroyEnvironmentBlock" || n == "CreateProcessAsUserW") {
+        } else if (n == "WTSGetActiveConsoleSessionId" || n == "WTSQueryUserToken"
+                   || n == "DuplicateTokenEx" || n == "CreateEnvironmentBlock"
+                   || n == "DestroyEnvironmentBlock" || n == "CreateProcessAsUserW") {
             s = Step::tray;
-            keep(kernelHandles, a["phToken"], s);
-            keep(kernelHandles, a["phNewToken"], s);
-            if (a.contains("lpProcessInformation") && a["lpProcessInformation"].is_object()) {
-                keep(kernelHandles, a["lpProcessInformation"]["hProcess"], s);
-                keep(kernelHandles, a["lpProcessInformation"]["hThread"], s);
-            }
+            keep(kernelHandles, Arg(a, "phToken"), s);
+            keep(kernelHandles, Arg(a, "phNewToken"), s);
+            keep(kernelHandles, Arg(Arg(a, "lpProcessInformation"), "hProcess"), s);
+            keep(kernelHandles, Arg(Arg(a, "lpProcessInformation"), "hThread"), s);
         } else if (n == "OpenSCManagerW") {
             if (const auto h = HandleOf(c.result); h && *h != 0) managers[*h] = i;
         } else if (n == "OpenServiceW") {
             if (winsim::iequals(a.value("lpServiceName", std::string()), kAgentService)) {
                 const auto access = a.value("dwDesiredAccess", 0u);
-                s = (access & (SERVICE_START | SERVICE_STOP)) != 0 ? Step::service_restart : Step::tray;
+                s = (access & (SERVICE_START | SERVICE_STOP)) != 0 ? Step::service_restart
+                                                                   : Step::tray;
             }
             keep(services, c.result, s);
             // The manager belongs to the step of the service it opened.
-            if (const auto m = HandleOf(a["hSCManager"])) {
+            if (const auto m = HandleOf(Arg(a, "hSCManager"))) {
                 const auto it = managers.find(*m);
                 if (it != managers.end() && steps[it->second] == Step::other) steps[it->second] = s;
             }
         } else if (n == "ControlService" || n == "QueryServiceStatusEx" || n == "StartServiceW"
                    || n == "QueryServiceConfigW") {
-            s = lookup(services, a["hService"]);
+            s = lookup(services, Arg(a, "hService"));
         } else if (n == "CloseServiceHandle") {
-            const auto h = HandleOf(a["hSCObject"]);
+            const auto h = HandleOf(Arg(a, "hSCObject"));
             if (h && managers.count(*h)) {
                 s = steps[managers[*h]];
                 managers.erase(*h);
             } else {
-                s = lookup(services, a["hSCObject"]);
+                s = lookup(services, Arg(a, "hSCObject"));
                 if (h) services.erase(*h);
             }
         }
@@ -561,9 +535,10 @@ std::vector<std::string> ServiceAddressed(const std::vector<CallRecord>& calls) 
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const CallRecord& c = calls[i];
         if (c.call == "OpenServiceW") {
-            if (const auto h = HandleOf(c.result); h && *h != 0) open[*h] = c.args.value("lpServiceName", std::string());
-        } else if (c.args.contains("hService")) {
-            if (const auto h = HandleOf(c.args["hService"]); h && open.count(*h)) out[i] = open[*h];
+            if (const auto h = HandleOf(c.result); h && *h != 0)
+                open[*h] = c.args.value("lpServiceName", std::string());
+        } else if (const auto h = HandleOf(Arg(c.args, "hService")); h && open.count(*h)) {
+            out[i] = open[*h];
         }
     }
     return out;
@@ -573,9 +548,17 @@ std::vector<std::string> ServiceAddressed(const std::vector<CallRecord>& calls) 
 
 // Calls that cannot fail on Windows; the model ignores faults for them.
 const std::set<std::string> kCannotFail = {
-    "GetLastError",          "SetLastError",    "GetCurrentProcessId",  "GetTickCount",
-    "Sleep",                 "GetCommandLineW", "EnterCriticalSection", "LeaveCriticalSection",
-    "DeleteCriticalSection", "CoUninitialize",  "CoTaskMemFree",
+    "GetLastError",
+    "SetLastError",
+    "GetCurrentProcessId",
+    "GetTickCount",
+    "Sleep",
+    "GetCommandLineW",
+    "EnterCriticalSection",
+    "LeaveCriticalSection",
+    "DeleteCriticalSection",
+    "CoUninitialize",
+    "CoTaskMemFree",
 };
 
 struct Injection {
@@ -679,8 +662,9 @@ void ChooseFailure(const CallRecord& record, Injection& injection) {
     if (c == "ShellExecuteExW") {
         // The shell cannot find taskkill; it refuses the package and the
         // elevated copy (a policy, an antivirus program).
-        injection.error = winsim::iequals(LaunchedFileName(record), "taskkill.exe") ? ERROR_FILE_NOT_FOUND
-                                                                                     : ERROR_ACCESS_DENIED;
+        injection.error = winsim::iequals(LaunchedFileName(record), "taskkill.exe")
+                              ? ERROR_FILE_NOT_FOUND
+                              : ERROR_ACCESS_DENIED;
         return;
     }
     auto it = errors.find(c);
@@ -720,7 +704,8 @@ std::vector<Injection> InjectionsOf(const Outcome& baseline) {
                 out.push_back(injection);
             }
         } else {
-            if (record.call == "DeleteFileW") injection.path = record.args.value("lpFileName", std::string());
+            if (record.call == "DeleteFileW")
+                injection.path = record.args.value("lpFileName", std::string());
             ChooseFailure(record, injection);
             out.push_back(injection);
         }
@@ -728,11 +713,66 @@ std::vector<Injection> InjectionsOf(const Outcome& baseline) {
     return out;
 }
 
+// ---------------------------------------------------------------- one run
+
+Outcome RunRoad(const Road& road, const Injection* injection) {
+    Outcome out;
+    winsim::test::TempFolder temp;
+    winsim::Machine m(road.profile(), temp.path() / "sandbox");
+    {
+        winsim::ModelFileAccess preparing;
+        for (const auto& step : road.machine.setup) step(m);
+    }
+    m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
+    if (injection) Arm(m, *injection);
+
+    // wWinMain returns 0 and lets nothing out, whatever happens; what the run
+    // did is read from the machine.
+    std::wstring tail = L"ignored";
+    wWinMain(nullptr, nullptr, &tail[0], SW_SHOWNORMAL);
+
+    // What the sweep reads afterwards is not the program's file work.
+    winsim::ModelFileAccess sweep;
+    out.calls = m.log.calls();
+    for (const auto& box : m.ui.message_boxes) out.boxes.push_back(box.text_utf8());
+    out.leaks = m.leaks();
+    out.problems = m.problems();
+    out.config = Slurp(m.sandbox.host_path(kConfig));
+    out.settings = Slurp(m.sandbox.host_path(kSettings));
+    out.configTemplate = ResourceBytes(m, L"CFG", 104);
+    out.settingsTemplate = ResourceBytes(m, L"DAT", 107);
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(m.sandbox.host_path(kTempFolder), ec)) {
+        const std::string name = e.path().filename().string();
+        if (IsTempPackage(name)) out.tempPackages.push_back(name);
+    }
+    for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
+        if (e.path().extension() == ".new") out.strayFiles.push_back(e.path().filename().string());
+    for (const auto& p : m.processes.started()) out.started.push_back(*p);
+    out.ownProgram = winsim::to_utf8(m.kernel.module_path);
+    out.trayProgram = m.sandbox.host_path(kTrayProgram).string();
+    out.planted = m.sandbox.host_path(kPlanted).string();
+    out.agentService = m.services.find(kAgentService) != nullptr;
+    out.trayProgramThere = fs::is_regular_file(out.trayProgram, ec);
+    if (const winsim::Session* console = m.sessions.console(); console && console->user)
+        out.consoleUserSession = console->id;
+    return out;
+}
+
 // ---------------------------------------------------------------- the road's end
 
 // What a run's end is made of, so that a best-effort step's failure can be
 // excused for its own part and nothing else.
-enum class Part { shown, installer, installer_result, service_restart, tray_start, stopped, relaunch, untouched };
+enum class Part {
+    shown,
+    installer,
+    installer_result,
+    service_restart,
+    tray_start,
+    stopped,
+    started,
+    untouched
+};
 
 struct Miss {
     Part part;
@@ -744,10 +784,14 @@ struct Miss {
 // asked for and gives up).
 bool Excused(Step failed, Part part) {
     switch (failed) {
-    case Step::service_restart: return part == Part::service_restart;
-    case Step::tray: return part == Part::tray_start;
-    case Step::log_folder: return part == Part::installer_result;
-    default: return false;
+        case Step::service_restart:
+            return part == Part::service_restart;
+        case Step::tray:
+            return part == Part::tray_start;
+        case Step::log_folder:
+            return part == Part::installer_result;
+        default:
+            return false;
     }
 }
 
@@ -772,94 +816,111 @@ std::vector<Miss> EndMisses(const Road& road, const Outcome& o) {
         for (const auto& text : o.boxes) misses.push_back({Part::shown, "a message box: " + text});
     };
     auto noneStarted = [&] {
-        for (const auto& p : o.started) misses.push_back({Part::relaunch, "started " + p.image});
+        for (const auto& p : o.started) misses.push_back({Part::started, "started " + p.image});
     };
     auto untouched = [&] {
-        for (const auto& change : FileChanges(o)) misses.push_back({Part::untouched, "file changed: " + change});
+        for (const auto& change : FileChanges(o))
+            misses.push_back({Part::untouched, "file changed: " + change});
     };
 
     switch (end.kind) {
-    case End::Kind::completed: {
-        noBoxes();
-        const winsim::Process* installer = o.installer();
-        const auto installerEnd = o.installerEnd();
-        if (!installer) {
-            misses.push_back({Part::installer, "the installer never ran"});
-        } else if (!installerEnd) {
-            misses.push_back({Part::installer, "the installer never ended"});
-        } else if (installer->exit_code != 0) {
-            misses.push_back({Part::installer_result,
-                              "the installer ended with exit code " + std::to_string(installer->exit_code)});
-        }
-        const std::uint64_t after = installerEnd.value_or(UINT64_MAX);
-
-        // The service: asked to stop and then to start, after the installer
-        // (a service that never stops refuses the start; asking is the part).
-        const auto addressed = ServiceAddressed(o.calls);
-        bool stopped = false, restarted = false, started = false;
-        for (std::size_t i = 0; i < o.calls.size(); ++i) {
-            const CallRecord& c = o.calls[i];
-            if (!winsim::iequals(addressed[i], kAgentService)) continue;
-            if (Named(c, "StartServiceW")) started = true;
-            if (c.clock_ms < after) continue;
-            if (Named(c, "ControlService") && c.args.value("dwControl", 0u) == SERVICE_CONTROL_STOP) stopped = true;
-            if (Named(c, "StartServiceW") && stopped) restarted = true;
-        }
-        if (road.update() && started)
-            misses.push_back({Part::service_restart, "an update restarted the service"});
-        if (!road.update() && o.agentService && !restarted)
-            misses.push_back({Part::service_restart, "the service was not stopped and started after the installer"});
-
-        // The tray program: in the console user's session, after the
-        // installer, where the account can have that user's token.
-        bool trayStarted = false;
-        for (const auto& p : o.started)
-            if (p.started_by == "CreateProcessAsUserW" && p.path == o.trayProgram && p.start_ms >= after
-                && o.consoleUserSession && p.session == *o.consoleUserSession)
-                trayStarted = true;
-        const bool trayExpected = road.account == kLocalSystem && o.consoleUserSession && o.trayProgramThere;
-        if (trayExpected && !trayStarted)
-            misses.push_back({Part::tray_start, "the tray program was not started in the console session"});
-        if (!trayExpected && trayStarted)
-            misses.push_back({Part::tray_start, "the tray program was started although the account cannot"});
-        break;
-    }
-    case End::Kind::report: {
-        if (road.silent()) {
+        case End::Kind::completed: {
             noBoxes();
-        } else if (o.boxes.size() != 1) {
-            misses.push_back({Part::shown, std::to_string(o.boxes.size()) + " message boxes instead of one report"});
-        } else {
-            for (const auto& text : end.says)
-                if (o.boxes[0].find(text) == std::string::npos)
-                    misses.push_back({Part::shown, "the report does not say \"" + text + "\": " + o.boxes[0]});
+            const winsim::Process* installer = o.installer();
+            const auto installerEnd = o.installerEnd();
+            if (!installer) {
+                misses.push_back({Part::installer, "the installer never ran"});
+            } else if (!installerEnd) {
+                misses.push_back({Part::installer, "the installer never ended"});
+            } else if (installer->exit_code != 0) {
+                misses.push_back(
+                    {Part::installer_result,
+                     "the installer ended with exit code " + std::to_string(installer->exit_code)});
+            }
+            const std::uint64_t after = installerEnd.value_or(UINT64_MAX);
+
+            // The service: asked to stop and then to start, after the installer
+            // (a service that never stops refuses the start; asking is the part).
+            const auto addressed = ServiceAddressed(o.calls);
+            bool stopped = false, restarted = false, started = false;
+            for (std::size_t i = 0; i < o.calls.size(); ++i) {
+                const CallRecord& c = o.calls[i];
+                if (!winsim::iequals(addressed[i], kAgentService)) continue;
+                if (Named(c, "StartServiceW")) started = true;
+                if (c.clock_ms < after) continue;
+                if (Named(c, "ControlService")
+                    && c.args.value("dwControl", 0u) == SERVICE_CONTROL_STOP)
+                    stopped = true;
+                if (Named(c, "StartServiceW") && stopped) restarted = true;
+            }
+            if (road.update() && started)
+                misses.push_back({Part::service_restart, "an update restarted the service"});
+            if (!road.update() && o.agentService && !restarted)
+                misses.push_back({Part::service_restart,
+                                  "the service was not stopped and started after the installer"});
+
+            // The tray program: in the console user's session, after the
+            // installer, where the account can have that user's token.
+            bool trayStarted = false;
+            for (const auto& p : o.started)
+                if (p.started_by == "CreateProcessAsUserW" && p.path == o.trayProgram
+                    && p.start_ms >= after && o.consoleUserSession
+                    && p.session == *o.consoleUserSession)
+                    trayStarted = true;
+            const bool trayExpected = road.account == kLocalSystem && o.consoleUserSession
+                                      && o.trayProgramThere;
+            if (trayExpected && !trayStarted)
+                misses.push_back({Part::tray_start,
+                                  "the tray program was not started in the console session after "
+                                  "the installer"});
+            if (!trayExpected && trayStarted)
+                misses.push_back(
+                    {Part::tray_start, "the tray program was started although the account cannot"});
+            break;
         }
-        // After the failure the installation does not go on.
-        for (const auto& c : o.calls)
-            if (Named(c, "StartServiceW")) misses.push_back({Part::stopped, "the service was started after a failure"});
-        for (const auto& p : o.started)
-            if (p.started_by == "CreateProcessAsUserW")
-                misses.push_back({Part::stopped, "started " + p.image + " after a failure"});
-        break;
-    }
-    case End::Kind::relaunch: {
-        noBoxes();
-        untouched();
-        std::size_t copies = 0;
-        for (const auto& p : o.started) {
-            if (winsim::iequals(p.verb, "runas") && p.path == o.ownProgram)
-                ++copies;
-            else
-                misses.push_back({Part::relaunch, "started " + p.image});
+        case End::Kind::report: {
+            if (road.silent()) {
+                noBoxes();
+            } else if (o.boxes.size() != 1) {
+                misses.push_back({Part::shown, std::to_string(o.boxes.size())
+                                                   + " message boxes instead of one report"});
+            } else {
+                for (const auto& text : end.says)
+                    if (o.boxes[0].find(text) == std::string::npos)
+                        misses.push_back({Part::shown, "the report does not say \"" + text
+                                                           + "\": " + o.boxes[0]});
+            }
+            // After the failure the installation does not go on.
+            for (const auto& c : o.calls)
+                if (Named(c, "StartServiceW"))
+                    misses.push_back(
+                        {Part::stopped, "the service was started in a run that ends in a report"});
+            for (const auto& p : o.started)
+                if (p.started_by == "CreateProcessAsUserW")
+                    misses.push_back(
+                        {Part::stopped, "started " + p.image + " in a run that ends in a report"});
+            break;
         }
-        if (copies != 1) misses.push_back({Part::relaunch, std::to_string(copies) + " elevated copies started"});
-        break;
-    }
-    case End::Kind::nothing:
-        noBoxes();
-        noneStarted();
-        untouched();
-        break;
+        case End::Kind::relaunch: {
+            noBoxes();
+            untouched();
+            std::size_t copies = 0;
+            for (const auto& p : o.started) {
+                if (winsim::iequals(p.verb, "runas") && p.path == o.ownProgram)
+                    ++copies;
+                else
+                    misses.push_back({Part::started, "started " + p.image});
+            }
+            if (copies != 1)
+                misses.push_back(
+                    {Part::started, std::to_string(copies) + " elevated copies started"});
+            break;
+        }
+        case End::Kind::nothing:
+            noBoxes();
+            noneStarted();
+            untouched();
+            break;
     }
     return misses;
 }
@@ -913,7 +974,8 @@ std::string Shown(const std::optional<std::string>& text) {
 
 // What every run must keep to, with a fault or without; null |injection|
 // for the run without.
-std::vector<std::string> Violations(const Road& road, const Injection* injection, const Outcome& o) {
+std::vector<std::string> Violations(const Road& road, const Injection* injection,
+                                    const Outcome& o) {
     std::vector<std::string> v;
     const auto& calls = o.calls;
     auto has = [&](auto pred) { return std::any_of(calls.begin(), calls.end(), pred); };
@@ -932,12 +994,14 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     // The fault must have been taken, by the call or file operation it was
     // armed for.
     if (injection) {
-        const auto hit = std::find_if(calls.begin(), calls.end(), [](const CallRecord& c) { return c.injected; });
+        const auto hit = std::find_if(calls.begin(), calls.end(),
+                                      [](const CallRecord& c) { return c.injected; });
         if (hit == calls.end())
             v.push_back("the fault was never taken");
         else if (hit->call != injection->call || hit->file != injection->file
                  || (injection->file && hit->args.value("path", std::string()) != injection->path))
-            v.push_back("the fault was taken by " + hit->call + " " + hit->args.value("path", std::string()));
+            v.push_back("the fault was taken by " + hit->call + " "
+                        + hit->args.value("path", std::string()));
     }
 
     // An exception that escaped every report ends the run through wWinMain's
@@ -970,8 +1034,10 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         const bool adminCheckFailed =
             injection && injection->nth == 1
             && (injection->call == "AllocateAndInitializeSid" || injection->call == "CheckTokenMembership");
-        const bool reachedTray = has([](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); });
-        if (!installRan && !adminCheckFailed && !byDesignQuiet) v.push_back("the installation never started");
+        const bool reachedTray = has(
+            [](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); });
+        if (!installRan && !adminCheckFailed && !byDesignQuiet)
+            v.push_back("the installation never started");
         if (installRan && !road.silent() && boxes == 0 && !reachedTray)
             v.push_back("the run stopped without a message box");
         if (!road.silent() && boxes == 0 && MustReport(step))
@@ -979,10 +1045,12 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     } else {
         if (installRan) v.push_back("installed without rights");
         const bool declined = has([](const CallRecord& c) {
-            return Named(c, "ShellExecuteExW") && !c.injected && c.lastError == ERROR_CANCELLED && c.result == 0;
+            return Named(c, "ShellExecuteExW") && !c.injected && c.lastError == ERROR_CANCELLED
+                   && c.result == 0;
         });
-        const bool relaunched = std::any_of(o.started.begin(), o.started.end(),
-                                            [](const winsim::Process& p) { return winsim::iequals(p.verb, "runas"); });
+        const bool relaunched = std::any_of(
+            o.started.begin(), o.started.end(),
+            [](const winsim::Process& p) { return winsim::iequals(p.verb, "runas"); });
         if (!road.silent() && !byDesignQuiet && !relaunched && !declined && boxes == 0)
             v.push_back("neither re-launched nor reported");
         if (relaunched && boxes != 0) v.push_back("a message box after a re-launch");
@@ -1021,7 +1089,8 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     if (o.config != configBefore) {
         const bool fromTemplate = o.config && WithoutTrayPortLine(*o.config) == WithoutTrayPortLine(o.configTemplate);
         const bool fromEarlier = o.config && road.update() && configBefore
-                                 && WithoutTrayPortLine(*o.config) == WithoutTrayPortLine(*configBefore);
+                                 && WithoutTrayPortLine(*o.config)
+                                        == WithoutTrayPortLine(*configBefore);
         if (!fromTemplate && !fromEarlier) v.push_back("configuration file " + Shown(o.config));
     }
 
@@ -1030,7 +1099,8 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     if (!injection || BestEffort(step)) {
         for (const auto& miss : EndMisses(road, o)) {
             if (injection && Excused(step, miss.part)) continue;
-            v.push_back((injection ? std::string("after a failed ") + NameOf(step) + " step, " : std::string())
+            v.push_back((injection ? std::string("after a failed ") + NameOf(step) + " step, "
+                                   : std::string())
                         + "not " + road.end.describe() + ": " + miss.what);
         }
     }
@@ -1040,7 +1110,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     if (!injection && road.rights()) {
         for (const char* kind : {"stat", "open", "write", "close", "rename"})
             if (!has([&](const CallRecord& c) { return c.file && c.call == kind; }))
-                v.push_back(std::string("no \"") + kind + "\" file operation was recorded");
+                v.push_back(std::string("no \"") + kind + "\" file operation reached the model");
     }
     return v;
 }
@@ -1074,15 +1144,18 @@ TEST(FaultSweep, EveryRoadSurvivesEveryFailingCall) {
             files += injection.file;
             add(injection.describe(), Violations(road, &injection, o));
         }
-        if (road.rights() && files == 0) add("every fault", {"no run had a file operation failing"});
+        if (road.rights() && files == 0)
+            add("every fault", {"no run had a file operation failing"});
 
-        std::cout << "fault sweep: " << road.name << " (" << road.end.describe() << "): " << runs << " runs ("
-                  << files << " with a file operation failing), " << bad << " violations" << std::endl;
+        std::cout << "fault sweep: " << road.name << " (" << road.end.describe() << "): " << runs
+                  << " runs (" << files << " with a file operation failing), " << bad
+                  << " violations" << std::endl;
         totalRuns += runs;
         fileRuns += files;
     }
-    std::cout << "fault sweep: " << Roads().size() << " roads, " << totalRuns << " runs (" << fileRuns
-              << " with a file operation failing), " << violations.size() << " violations" << std::endl;
+    std::cout << "fault sweep: " << Roads().size() << " roads, " << totalRuns << " runs ("
+              << fileRuns << " with a file operation failing), " << violations.size()
+              << " violations" << std::endl;
 
     for (const auto& v : violations)
         ADD_FAILURE() << v.road << " | " << v.injection << " | " << v.what;

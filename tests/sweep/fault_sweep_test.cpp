@@ -221,15 +221,6 @@ struct Road {
         for (const auto& patch : machine.patches) p.merge_patch(patch);
         return p;
     }
-
-    // A file's text before the run, as the machine holds it.
-    std::optional<std::string> before(const std::string& file) const {
-        const nlohmann::json p = profile();
-        if (!p.contains("files") || !p["files"].contains(file)) return std::nullopt;
-        const auto& entry = p["files"][file];
-        if (entry.is_string()) return entry.get<std::string>();
-        return entry.value("text", std::string());
-    }
 };
 
 // Every road of the program: one row each.
@@ -305,7 +296,8 @@ struct Outcome {
     std::vector<CallRecord> calls;
     std::vector<std::string> boxes;
     std::vector<std::string> leaks, problems;
-    std::optional<std::string> config, settings;
+    std::optional<std::string> config, settings;              // after the run
+    std::optional<std::string> configBefore, settingsBefore;  // before it
     std::string configTemplate, settingsTemplate;
     std::vector<std::string> tempPackages, strayFiles;
     std::vector<winsim::Process> started;          // what the program started, in order
@@ -722,6 +714,8 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     {
         winsim::ModelFileAccess preparing;
         for (const auto& step : road.machine.setup) step(m);
+        out.configBefore = Slurp(m.sandbox.host_path(kConfig));
+        out.settingsBefore = Slurp(m.sandbox.host_path(kSettings));
     }
     m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
     if (injection) Arm(m, *injection);
@@ -1074,8 +1068,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         if (p.path == o.planted) v.push_back("the program planted at " + kPlanted + " was started");
 
     // The settings file: as it was, the embedded record, or a whole saved one.
-    const auto settingsBefore = road.before(kSettings);
-    if (o.settings != settingsBefore && o.settings != o.settingsTemplate) {
+    if (o.settings != o.settingsBefore && o.settings != o.settingsTemplate) {
         std::string why;
         if (!o.settings)
             v.push_back("settings file gone");
@@ -1085,12 +1078,11 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
 
     // The configuration file: as it was, the template, or (in an update) the
     // earlier text; the last two with at most their tray-port line changed.
-    const auto configBefore = road.before(kConfig);
-    if (o.config != configBefore) {
+    if (o.config != o.configBefore) {
         const bool fromTemplate = o.config && WithoutTrayPortLine(*o.config) == WithoutTrayPortLine(o.configTemplate);
-        const bool fromEarlier = o.config && road.update() && configBefore
+        const bool fromEarlier = o.config && road.update() && o.configBefore
                                  && WithoutTrayPortLine(*o.config)
-                                        == WithoutTrayPortLine(*configBefore);
+                                        == WithoutTrayPortLine(*o.configBefore);
         if (!fromTemplate && !fromEarlier) v.push_back("configuration file " + Shown(o.config));
     }
 

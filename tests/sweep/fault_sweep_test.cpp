@@ -3,8 +3,9 @@
 // operation it made, with that one call or operation failing as Windows lets
 // it fail. Whatever fails, the run must end as the program promises: through
 // its own reports rather than wWinMain's last resort, at most one message box
-// (none when silent), nothing left held, no temporary package or side file
-// left behind, and the agent's two files either untouched or whole. A failure
+// (none when silent; the shell's error dialogs count among them), nothing
+// left held, no temporary package or side file left behind, and the agent's
+// two files either untouched or whole. A failure
 // in a best-effort step (taskkill, making the installer log's folder, the
 // configuration's write-back, the service's restart, the tray program's
 // start, the temporary package's removal) shows nothing of its own, and the
@@ -255,6 +256,9 @@ nlohmann::json ProfileOf(const Road& road) {
 
 // ---------------------------------------------------------------- faults
 
+// A launch of taskkill, named by the file at the end of its path.
+bool IsTaskkill(const std::string& file) { return winsim::file_name_of(file) == "taskkill.exe"; }
+
 bool IsInstallerLaunch(const CallRecord& c) {
     if (c.call != "ShellExecuteExW") return false;
     const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
@@ -363,7 +367,7 @@ void ChooseFailure(const CallRecord& record, Injection& injection) {
         // The shell cannot find taskkill; it refuses the package and the
         // elevated copy (a policy, an antivirus program).
         const std::string file = record.args["pExecInfo"].value("lpFile", std::string());
-        injection.error = file == "taskkill.exe" ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        injection.error = IsTaskkill(file) ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
         return;
     }
     auto it = errors.find(c);
@@ -443,9 +447,11 @@ std::vector<std::string> StepTags(const std::vector<CallRecord>& calls) {
             tags[i] = "resource:" + resourceType;
         } else if (c.call == "SizeofResource" || c.call == "LoadResource") {
             tags[i] = "resource:" + resourceType;
+        } else if (c.call == "GetSystemDirectoryW") {
+            tags[i] = "taskkill";  // the lookup of taskkill's folder
         } else if (c.call == "ShellExecuteExW") {
             const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-            if (file == "taskkill.exe") phase = "taskkill";
+            if (IsTaskkill(file)) phase = "taskkill";
             else if (file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0) phase = "installer";
             else phase.clear();
             tags[i] = phase;
@@ -545,6 +551,15 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
 
 bool Named(const CallRecord& c, const char* name) { return c.call == name; }
 
+// The boxes of a run: the program's, counted as it asks for them (one that
+// fails to show is still the report), and the shell's error dialogs.
+std::size_t Boxes(const Outcome& o) {
+    std::size_t boxes = 0;
+    for (const auto& c : o.calls) boxes += Named(c, "MessageBoxW");
+    for (const auto& b : o.boxes) boxes += b.owner == "shell";
+    return boxes;
+}
+
 // The text without its tray-port line: from the first "tray-port" up to and
 // including the line feed after it.
 std::string WithoutTrayPortLine(const std::string& text) {
@@ -626,10 +641,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         v.push_back("the run ended through wWinMain's last-resort handler");
     if (init < 0) v.push_back("COM was never initialised");
 
-    // Message boxes, counted as the program asks for them: one that fails to
-    // show is still the report.
-    std::size_t boxes = 0;
-    for (const auto& c : calls) boxes += Named(c, "MessageBoxW");
+    const std::size_t boxes = Boxes(o);
     if (boxes > 1) v.push_back(std::to_string(boxes) + " message boxes");
     if (road.silent && boxes != 0) v.push_back("a message box in a silent run");
 
@@ -688,8 +700,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     // A best-effort step that fails says nothing of its own, and every later
     // step the road reaches without the fault still runs.
     if (baseline && IsBestEffort(tag)) {
-        std::size_t baselineBoxes = 0;
-        for (const auto& c : baseline->calls) baselineBoxes += Named(c, "MessageBoxW");
+        const std::size_t baselineBoxes = Boxes(*baseline);
         if (boxes != baselineBoxes)
             v.push_back("a failed " + tag + " step changed the report: " + std::to_string(boxes)
                         + " message boxes, " + std::to_string(baselineBoxes) + " without the fault");

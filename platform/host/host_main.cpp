@@ -63,8 +63,8 @@ void summary(winsim::Machine& m, const std::map<fs::path, FileState>& before, in
     out << "\n=== simulated run ===\n";
     out << "message boxes: " << m.ui.message_boxes.size() << "\n";
     for (const auto& b : m.ui.message_boxes)
-        out << "  " << (b.owner == "shell" ? "shell error dialog " : "") << "[" << b.caption_utf8() << "] "
-            << b.text_utf8() << "\n";
+        out << "  " << (b.owner == "shell" ? "shell error dialog " : "") << "[" << b.caption_utf8()
+            << "] " << b.text_utf8() << "\n";
 
     out << "processes started:\n";
     for (const auto& c : m.log.calls()) {
@@ -138,9 +138,11 @@ int main(int argc, char** argv) {
     // Named relative to where the host program was started: the machine
     // moves the working folder into its own current folder.
     const char* trace_variable = std::getenv("WINSIM_TRACE");
-    const std::string trace_path =
-        trace_variable && *trace_variable ? fs::absolute(trace_variable).string() : std::string();
-    const std::string absolute_profile_path = profile_path ? fs::absolute(profile_path).string() : std::string();
+    const std::string trace_path = trace_variable && *trace_variable
+                                       ? fs::absolute(trace_variable).string()
+                                       : std::string();
+    const std::string absolute_profile_path = profile_path ? fs::absolute(profile_path).string()
+                                                           : std::string();
 
     const char* root = std::getenv("WINSIM_ROOT");
     try {

@@ -40,16 +40,20 @@ std::string extension_of(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-std::string system_folder(Machine& m) { return m.sandbox.host_path(m.folders.system_path()).string(); }
+std::string system_folder(Machine& m) {
+    return m.sandbox.host_path(m.folders.system_path()).string();
+}
 
 // Where the shell looks for a bare name: the working folder (lpDirectory,
 // else the process's current folder), the calling program's own folder
 // (where the process launcher looks first), the Windows folder and the
 // system folder. PATH and the App Paths key are not modelled.
 std::vector<fs::path> search_folders(Machine& m, const std::string& directory) {
+    const fs::path working = directory.empty() ? fs::path(m.kernel.current_directory)
+                                               : m.sandbox.host_path(directory);
+    const fs::path own = fs::path(winsim::to_utf8(m.kernel.module_path)).parent_path();
     const fs::path system = system_folder(m);
-    return {directory.empty() ? fs::path(m.kernel.current_directory) : m.sandbox.host_path(directory),
-            fs::path(winsim::to_utf8(m.kernel.module_path)).parent_path(), system.parent_path(), system};
+    return {working, own, system.parent_path(), system};
 }
 
 // The file a request names, as a host path; empty when there is none. A
@@ -82,20 +86,16 @@ bool is_system_taskkill(Machine& m, const std::string& host_path) {
 // What the shell's error dialog says, as Windows words it for the failures
 // met here; any other error in the system's own words.
 std::wstring dialog_text(Machine& m, const std::wstring& file, DWORD error) {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return L"Windows cannot find '" + file + L"'. Make sure you typed the name correctly, and then try again.";
-    case ERROR_ACCESS_DENIED:
-        return L"Windows cannot access the specified device, path, or file. You may not have the appropriate "
-               L"permissions to access the item.";
-    case ERROR_NO_ASSOCIATION:
-        return L"This file does not have a program associated with it for performing this action. Please install "
-               L"a program or, if one is already installed, create an association in the Default Programs "
-               L"control panel.";
-    default:
-        break;
-    }
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return L"Windows cannot find '" + file
+               + L"'. Make sure you typed the name correctly, and then try again.";
+    if (error == ERROR_ACCESS_DENIED)
+        return L"Windows cannot access the specified device, path, or file. You may not have the "
+               L"appropriate permissions to access the item.";
+    if (error == ERROR_NO_ASSOCIATION)
+        return L"This file does not have a program associated with it for performing this action. "
+               L"Please install a program or, if one is already installed, create an association "
+               L"in the Default Programs control panel.";
     auto it = m.messages.system.find(error);
     if (it == m.messages.system.end()) return L"Error " + std::to_wstring(error) + L".";
     std::wstring text = it->second;
@@ -153,16 +153,17 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
 
     // What the request starts.
     enum class What { taskkill, installer, own_program, program } what;
-    std::string host;
-    host = m.sandbox.host_path(file).string();
+    std::string host = m.sandbox.host_path(file).string();
     if (is_own_program(m, host)) {
-        what = What::own_program;  // the running program's file exists, wherever the sandbox puts it
+        // The running program's file exists, wherever the sandbox puts it.
+        what = What::own_program;
     } else {
         host = find_file(m, file, directory);
         if (host.empty()) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
         const std::string ext = extension_of(host);
         if (winsim::iequals(ext, ".msi")) {
-            if (!m.programs.installer.associated) return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
+            if (!m.programs.installer.associated)
+                return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
             what = What::installer;
         } else if (is_system_taskkill(m, host)) {
             what = What::taskkill;  // the system's own, not any program of that name

@@ -54,8 +54,8 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
     std::filesystem::current_path(kernel.current_directory, ec);
     if (ec) {
         g_current = nullptr;
-        throw std::runtime_error("winsim: cannot enter the current folder " + kernel.current_directory + ": " +
-                                 ec.message());
+        throw std::runtime_error("winsim: cannot enter the current folder "
+                                 + kernel.current_directory + ": " + ec.message());
     }
     // std::filesystem::temp_directory_path() follows TMPDIR: the product's
     // temporary files land in the sandbox.
@@ -65,7 +65,8 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
 
 Machine::~Machine() {
     std::error_code ignored;
-    if (!saved_working_folder_.empty()) std::filesystem::current_path(saved_working_folder_, ignored);
+    if (!saved_working_folder_.empty())
+        std::filesystem::current_path(saved_working_folder_, ignored);
     if (saved_tmpdir_)
         ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
     else

@@ -294,8 +294,8 @@ void Programs::load(const nlohmann::json& s, Machine& m) {
     const auto& tk = j.value("taskkill", none);
     const fs::path system_taskkill = taskkill_host_path(m);
     std::error_code missing;
-    if (tk.value("present", true) && fs::is_directory(system_taskkill.parent_path(), missing) &&
-        !fs::exists(system_taskkill, missing))
+    if (tk.value("present", true) && fs::is_directory(system_taskkill.parent_path(), missing)
+        && !fs::exists(system_taskkill, missing))
         write_file(system_taskkill, "the system's taskkill.exe\r\n");
     taskkill.duration_ms = tk.value("duration_ms", taskkill.duration_ms);
     taskkill.hang = tk.value("hang", taskkill.hang);

@@ -38,11 +38,13 @@ bool is_drive_path(const std::string& p, std::size_t at) {
 // path, a host path) stays as it stands.
 std::string map_path(Machine& m, const std::string& path) {
     if (!is_drive_path(path, 0)) return path;
-    if (path.size() > 2 && (path[2] == '\\' || path[2] == '/')) return m.sandbox.host_path(path).string();
+    if (path.size() > 2 && (path[2] == '\\' || path[2] == '/'))
+        return m.sandbox.host_path(path).string();
     const std::string rest = path.substr(2);
     const std::string current = m.sandbox.windows_path(m.kernel.current_directory);
-    if (is_drive_path(current, 0) && std::toupper(static_cast<unsigned char>(current[0])) ==
-                                         std::toupper(static_cast<unsigned char>(path[0])))
+    if (is_drive_path(current, 0)
+        && std::toupper(static_cast<unsigned char>(current[0]))
+               == std::toupper(static_cast<unsigned char>(path[0])))
         return rest;
     const std::filesystem::path root = m.sandbox.host_path(path.substr(0, 2) + "\\");
     return (root.lexically_relative(m.kernel.current_directory) / rest).string();

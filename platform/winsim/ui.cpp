@@ -12,8 +12,8 @@ std::string MessageBoxRecord::caption_utf8() const { return to_utf8(caption); }
 void UserInterface::show(const MessageBoxRecord& box) {
     message_boxes.push_back(box);
     if (echo_to_stderr)
-        std::cerr << (box.owner == "shell" ? "[shell error dialog] " : "[message box] ") << box.caption_utf8()
-                  << "\n"
+        std::cerr << (box.owner == "shell" ? "[shell error dialog] " : "[message box] ")
+                  << box.caption_utf8() << "\n"
                   << box.text_utf8() << "\n"
                   << std::flush;
 }

@@ -182,33 +182,35 @@ TEST_F(InstallerRun, FailedLaunchRemovesThePackageBeforeTheMessage) {
     };
     for (const Cause& cause : causes) {
         for (bool silent : {false, true}) {
-        SCOPED_TRACE(std::string(cause.name) + (silent ? ", silent" : ", interactive"));
-        reset(profile());
-        watch_launches();
-        cause.arrange(machine());
-        std::optional<bool> packageAtMessage;
-        auto recordLaunch = machine().log.on_record;
-        machine().log.on_record = [&](const winsim::CallRecord& r) {
-            recordLaunch(r);
-            if (r.call == "MessageBoxW" && !launches.empty())
-                packageAtMessage = fs::exists(launches[0].request["lpFile"].get<std::string>());
-        };
+            SCOPED_TRACE(std::string(cause.name) + (silent ? ", silent" : ", interactive"));
+            reset(profile());
+            watch_launches();
+            cause.arrange(machine());
+            std::optional<bool> packageAtMessage;
+            auto recordLaunch = machine().log.on_record;
+            machine().log.on_record = [&](const winsim::CallRecord& r) {
+                recordLaunch(r);
+                if (r.call == "MessageBoxW" && !launches.empty())
+                    packageAtMessage = fs::exists(launches[0].request["lpFile"].get<std::string>());
+            };
 
-        EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}), cause.error);
+            EXPECT_EQ(install({silent, /*update*/ false, /*notray*/ false, std::nullopt}),
+                      cause.error);
 
-        ASSERT_EQ(launches.size(), 1u);
-        EXPECT_TRUE(launches[0].package.has_value());  // it was written first
-        if (silent) {
-            EXPECT_TRUE(message_boxes().empty());
-        } else {
-            ASSERT_EQ(message_boxes().size(), 1u);
-            EXPECT_EQ(message_boxes()[0].owner, "program");
-            EXPECT_NE(message_boxes()[0].text_utf8().find("[windows:" + std::to_string(cause.error) + "]"),
-                      std::string::npos);
-            EXPECT_EQ(packageAtMessage, false);
-        }
-        EXPECT_TRUE(temp_packages().empty());
-        expect_no_leaks();
+            ASSERT_EQ(launches.size(), 1u);
+            EXPECT_TRUE(launches[0].package.has_value());  // it was written first
+            if (silent) {
+                EXPECT_TRUE(message_boxes().empty());
+            } else {
+                ASSERT_EQ(message_boxes().size(), 1u);
+                EXPECT_EQ(message_boxes()[0].owner, "program");
+                EXPECT_NE(message_boxes()[0].text_utf8().find(
+                              "[windows:" + std::to_string(cause.error) + "]"),
+                          std::string::npos);
+                EXPECT_EQ(packageAtMessage, false);
+            }
+            EXPECT_TRUE(temp_packages().empty());
+            expect_no_leaks();
         }
     }
 }

@@ -451,7 +451,8 @@ std::vector<std::string> StepTags(const std::vector<CallRecord>& calls) {
             tags[i] = "taskkill";  // the lookup of taskkill's folder
         } else if (c.call == "ShellExecuteExW") {
             const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-            if (IsTaskkill(file)) phase = "taskkill";
+            if (IsTaskkill(file))
+                phase = "taskkill";
             else if (file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0) phase = "installer";
             else phase.clear();
             tags[i] = phase;

@@ -72,11 +72,14 @@ TEST_F(Shell, FailedLaunchShowsTheShellsDialogUnlessAskedNotTo) {
         std::string text;  // the dialog's; empty: none
     };
     const Case cases[] = {
-        {"missing program", [] {}, "open", "C:\\Tools\\missing.exe", ERROR_FILE_NOT_FOUND, "Windows cannot find '"},
-        {"package type without a program", [this] { machine().programs.installer.associated = false; }, "open",
-         package, ERROR_NO_ASSOCIATION, "This file does not have a program associated with it"},
-        {"launch refused", [this] { machine().faults.fail("ShellExecuteExW", ERROR_ACCESS_DENIED); }, "open",
-         package, ERROR_ACCESS_DENIED, "Windows cannot access the specified device, path, or file."},
+        {"missing program", [] {}, "open", "C:\\Tools\\missing.exe", ERROR_FILE_NOT_FOUND,
+         "Windows cannot find '"},
+        {"package type without a program",
+         [this] { machine().programs.installer.associated = false; }, "open", package,
+         ERROR_NO_ASSOCIATION, "This file does not have a program associated with it"},
+        {"launch refused",
+         [this] { machine().faults.fail("ShellExecuteExW", ERROR_ACCESS_DENIED); }, "open", package,
+         ERROR_ACCESS_DENIED, "Windows cannot access the specified device, path, or file."},
         {"consent declined",
          [this] {
              machine().security.process_token = winsim::TokenKind::standard_user;
@@ -85,12 +88,14 @@ TEST_F(Shell, FailedLaunchShowsTheShellsDialogUnlessAskedNotTo) {
          "runas", package, ERROR_CANCELLED, ""},
     };
     for (const Case& c : cases) {
-        for (const ULONG mask : {SEE_MASK_NOCLOSEPROCESS, SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI}) {
+        for (const ULONG mask :
+             {SEE_MASK_NOCLOSEPROCESS, SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI}) {
             SCOPED_TRACE(std::string(c.name) + (mask & SEE_MASK_FLAG_NO_UI ? ", no UI" : ""));
             reset(profile());
             write_file(package, "package");
             c.arrange();
-            const std::wstring verb = winsim::from_utf8(c.verb), file = machine().host_wpath(c.file);
+            const std::wstring verb = winsim::from_utf8(c.verb),
+                               file = machine().host_wpath(c.file);
             SHELLEXECUTEINFOW info{};
             info.cbSize = sizeof info;
             info.fMask = mask;
@@ -106,8 +111,10 @@ TEST_F(Shell, FailedLaunchShowsTheShellsDialogUnlessAskedNotTo) {
                 ASSERT_EQ(message_boxes().size(), 1u);
                 EXPECT_EQ(message_boxes()[0].owner, "shell");
                 EXPECT_EQ(message_boxes()[0].caption, file);
-                EXPECT_EQ(message_boxes()[0].text_utf8().rfind(c.text, 0), 0u) << message_boxes()[0].text_utf8();
-                EXPECT_EQ(calls("ShellExecuteExW")[0].args["dialog"]["text"], message_boxes()[0].text_utf8());
+                EXPECT_EQ(message_boxes()[0].text_utf8().rfind(c.text, 0), 0u)
+                    << message_boxes()[0].text_utf8();
+                EXPECT_EQ(calls("ShellExecuteExW")[0].args["dialog"]["text"],
+                          message_boxes()[0].text_utf8());
             }
             expect_no_leaks();
         }
@@ -132,11 +139,12 @@ TEST_F(Shell, BareNameIsLookedForBeforeTheSystemFolder) {
         {"nothing planted", "", "", "taskkill.exe", system},
         {"planted in the current folder", current + "\\taskkill.exe", "", "taskkill.exe",
          current + "\\taskkill.exe"},
-        {"planted beside the program", "C:\\Users\\alice\\Downloads\\taskkill.exe", "", "taskkill.exe",
-         "C:\\Users\\alice\\Downloads\\taskkill.exe"},
-        {"planted in the working folder asked for", "C:\\Work\\taskkill.exe", "C:\\Work", "taskkill.exe",
-         "C:\\Work\\taskkill.exe"},
-        {"the system's by its path, one planted beside", current + "\\taskkill.exe", "", system, system},
+        {"planted beside the program", "C:\\Users\\alice\\Downloads\\taskkill.exe", "",
+         "taskkill.exe", "C:\\Users\\alice\\Downloads\\taskkill.exe"},
+        {"planted in the working folder asked for", "C:\\Work\\taskkill.exe", "C:\\Work",
+         "taskkill.exe", "C:\\Work\\taskkill.exe"},
+        {"the system's by its path, one planted beside", current + "\\taskkill.exe", "", system,
+         system},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,8 +153,10 @@ TEST_F(Shell, BareNameIsLookedForBeforeTheSystemFolder) {
         p["process"]["current_directory"] = current;
         reset(p);
         if (!c.planted.empty()) write_file(c.planted, "planted\r\n");
-        const std::wstring file = c.file == "taskkill.exe" ? L"taskkill.exe" : machine().host_wpath(c.file);
-        const std::wstring directory = machine().host_wpath(c.directory), parameters = L"/F /IM x.exe";
+        const std::wstring file = c.file == "taskkill.exe" ? L"taskkill.exe"
+                                                           : machine().host_wpath(c.file);
+        const std::wstring directory = machine().host_wpath(c.directory),
+                           parameters = L"/F /IM x.exe";
         SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;
         info.lpVerb = L"open";

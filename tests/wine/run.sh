@@ -423,15 +423,17 @@ quiet wine reg delete "$relay_key" /v RelayInclude /f
 # not look for the tray program from its own current folder (C:\ here),
 # where a program planted as C:\Sablewick\SablewickTrayAgent.exe waits.
 registered_path() {
-  timeout 60 wine sc qc SablewickRemote 2>>"$work/wine.log" | tr -d '\r' |
-    sed -n 's/^ *BINARY_PATH_NAME *: *//p'
+  timeout 60 wine "$agent_build/service_path.exe" SablewickRemote 2>>"$work/wine.log" | tr -d '\r'
+}
+register_path() {  # path text
+  quiet wine "$agent_build/service_path.exe" SablewickRemote "$1"
 }
 service_path=$(registered_path)
 mkdir -p "$drive_c/Sablewick"
 cp "$agent_build/agent_tray.exe" "$drive_c/Sablewick/SablewickTrayAgent.exe"
 for relative in 'Sablewick\SablewickRemote.exe' '.\Sablewick\SablewickRemote.exe' 'C:Sablewick\SablewickRemote.exe'; do
   begin "service registered as $relative: no tray program started"
-  quiet wine sc config SablewickRemote binPath= "$relative"
+  register_path "$relative"
   check "service registered as $relative" equal "$(registered_path)" "$relative"
   rm -f "$msi_log"
   cd "$drive_c"
@@ -439,7 +441,7 @@ for relative in 'Sablewick\SablewickRemote.exe' '.\Sablewick\SablewickRemote.exe
   cd "$root"
   check_tray_not_started
   check "service still registered as $relative after the run" equal "$(registered_path)" "$relative"
-  quiet wine sc config SablewickRemote binPath= "$service_path"
+  register_path "$service_path"
   check "service registration restored" equal "$(registered_path)" "$service_path"
   # What a wrong lookup would have started must not outlive its scenario.
   quiet wine taskkill /F /IM SablewickTrayAgent.exe

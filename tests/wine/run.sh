@@ -88,8 +88,9 @@ quiet wineserver -w
 printf 'f2c84e61\n' >"$drive_c/.windows-serial"
 wineserver -p
 # Wine's .msi association drops the parameters; Windows passes them on.
-quiet wine reg add 'HKCR\Msi.Package\shell\Open\command' /ve /f \
-  /d 'C:\windows\system32\msiexec.exe /i "%1" %*'
+msi_open_key='HKCR\Msi.Package\shell\Open\command'
+msi_open_command='C:\windows\system32\msiexec.exe /i "%1" %*'
+quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
 mkdir -p "$drive_c/users/Public/Downloads"
 cp "$setup_build/SablewickAgentSetup.exe" "$drive_c/users/Public/Downloads/"
 echo "wine e2e: prefix ready in $((SECONDS - start)) s"
@@ -382,8 +383,6 @@ check_no_temporary_package
 # Wine shows through the same calls. With no display no box appears, but
 # each call is made, traced, and returns.
 relay_key='HKCU\Software\Wine\Debug'
-msi_open_key='HKCR\Msi.Package\shell\Open\command'
-msi_open_command='C:\windows\system32\msiexec.exe /i "%1" %*'
 watched_limit=120
 run_setup_watched() {  # arguments...
   local code
@@ -395,14 +394,16 @@ run_setup_watched() {  # arguments...
 boxes_shown() {
   grep -c ':Call user32\.MessageBox' "$work/relay-$scenarios.log"
 }
-quiet wine reg add "$relay_key" /v RelayInclude /f \
-  /d 'user32.MessageBoxA;user32.MessageBoxW;user32.MessageBoxExA;user32.MessageBoxExW;user32.MessageBoxIndirectA;user32.MessageBoxIndirectW;user32.MessageBoxTimeoutA;user32.MessageBoxTimeoutW'
+message_box_calls='user32.MessageBoxA;user32.MessageBoxW;user32.MessageBoxExA;user32.MessageBoxExW'
+message_box_calls+=';user32.MessageBoxIndirectA;user32.MessageBoxIndirectW'
+message_box_calls+=';user32.MessageBoxTimeoutA;user32.MessageBoxTimeoutW'
 # No program registered to open a package: the shell cannot run the
 # installer. Windows would show its own error dialog for that, and wait for
 # someone to close it, unless the launch asks for none.
-quiet wine reg delete "$msi_open_key" /f
 for mode in silent interactive; do
   begin "no program to open the package, $mode: at most the program's own box"
+  quiet wine reg add "$relay_key" /v RelayInclude /f /d "$message_box_calls"
+  quiet wine reg delete "$msi_open_key" /f
   rm -f "$msi_log"
   if [ "$mode" = silent ]; then
     run_setup_watched --silent --company_id="$company_upper"
@@ -415,9 +416,9 @@ for mode in silent interactive; do
   check_service untouched
   check_tray_not_started
   check_no_temporary_package
+  quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
+  quiet wine reg delete "$relay_key" /v RelayInclude /f
 done
-quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
-quiet wine reg delete "$relay_key" /v RelayInclude /f
 
 # A service registered with a path that is not absolute: the program must
 # not look for the tray program from its own current folder (C:\ here),

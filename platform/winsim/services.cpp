@@ -29,7 +29,7 @@ bool is_drive_path(const std::string& p, std::size_t at) {
 }
 
 // A path as the program is to see it. A drive path is mapped into the
-// sandbox. A drive-relative one ("C:Agent\\svc.exe") names, on Windows, a
+// sandbox. A drive-relative one ("C:Agent\svc.exe") names, on Windows, a
 // place below the folder current on that drive: on the current folder's
 // drive the text after the drive letter, which the host resolves against
 // the current folder as Windows does; on another drive (a process keeps no

@@ -37,6 +37,11 @@ const KnownFolders::Folder* KnownFolders::find(const std::string& name) const {
     return it == folders.end() ? nullptr : &it->second;
 }
 
+std::string KnownFolders::system_path() const {
+    const Folder* sys = find("System");
+    return sys ? sys->windows_path : std::string("C:\\Windows\\System32");
+}
+
 std::string KnownFolders::temp_host_path(const Machine& m) const {
     return m.sandbox.host_path(find("Temp")->windows_path).string();
 }

@@ -29,6 +29,10 @@ struct KnownFolders {
     void load(const nlohmann::json& section, Machine& m);
 
     const Folder* find(const std::string& name) const;
+    // The system folder's Windows path ("C:\\Windows\\System32"): what
+    // GetSystemDirectoryW reports and where the shell finds the system's
+    // programs.
+    std::string system_path() const;
     // The temporary folder's host path; TMPDIR points here while the
     // machine is current.
     std::string temp_host_path(const Machine& m) const;

@@ -32,7 +32,8 @@
 // the model hands to the product (known folders, module path, the
 // temporary folder) is the host path inside the sandbox, so the product's
 // std::filesystem and fstream calls reach real files. While a machine is
-// current, TMPDIR points at its temporary folder.
+// current, TMPDIR points at its temporary folder and the host process works
+// in the machine's current folder (kernel.current_directory).
 //
 // Writing an API function (see api_support.h):
 //
@@ -154,6 +155,7 @@ public:
 
 private:
     std::optional<std::string> saved_tmpdir_;
+    std::filesystem::path saved_working_folder_;
     std::vector<std::string> problems_;
 };
 

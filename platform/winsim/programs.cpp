@@ -135,6 +135,10 @@ std::string Programs::config_host_path(Machine& m) {
     return (base / "Sablewick" / "Sablewick Remote" / "SablewickRemote.cfg").string();
 }
 
+std::string Programs::taskkill_host_path(Machine& m) {
+    return (m.sandbox.host_path(m.folders.system_path()) / "taskkill.exe").string();
+}
+
 void Programs::run_taskkill(Machine& m, Process& p) {
     const auto now = m.clock().now();
     bool force = false;
@@ -282,18 +286,23 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
     finish(code);
 }
 
-void Programs::load(const nlohmann::json& s, Machine&) {
+void Programs::load(const nlohmann::json& s, Machine& m) {
     if (!s.is_null() && !s.is_object()) throw std::runtime_error("profile: \"programs\" must be an object");
     const nlohmann::json none = nlohmann::json::object();
     const auto& j = s.is_object() ? s : none;
 
     const auto& tk = j.value("taskkill", none);
-    taskkill.present = tk.value("present", taskkill.present);
+    const fs::path system_taskkill = taskkill_host_path(m);
+    std::error_code missing;
+    if (tk.value("present", true) && fs::is_directory(system_taskkill.parent_path(), missing)
+        && !fs::exists(system_taskkill, missing))
+        write_file(system_taskkill, "the system's taskkill.exe\r\n");
     taskkill.duration_ms = tk.value("duration_ms", taskkill.duration_ms);
     taskkill.hang = tk.value("hang", taskkill.hang);
     taskkill.returns_process_handle = tk.value("process_handle", taskkill.returns_process_handle);
 
     const auto& mi = j.value("msiexec", none);
+    installer.associated = mi.value("associated", installer.associated);
     installer.exit_code = mi.value("exit_code", installer.exit_code);
     installer.duration_ms = mi.value("duration_ms", installer.duration_ms);
     installer.hang = mi.value("hang", installer.hang);

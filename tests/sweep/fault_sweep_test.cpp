@@ -450,6 +450,8 @@ std::vector<Step> StepsOf(const Outcome& run) {
                 s = fileStep(c, path);
         } else if (n == "SHGetKnownFolderPath" || n == "SHGetFolderPathW") {
             s = Step::folder;
+        } else if (n == "GetSystemDirectoryW") {
+            s = Step::taskkill;  // the program asks for it only to find taskkill
         } else if (n == "FindResourceW") {
             const nlohmann::json& type = Arg(a, "lpType");
             if (type == "MSI" || type == "CFG" || type == "DAT") s = Step::resource;
@@ -921,6 +923,15 @@ std::vector<Miss> EndMisses(const Road& road, const Outcome& o) {
 
 // ---------------------------------------------------------------- invariants
 
+// The boxes of a run: the program's, counted as it asks for them (one that
+// fails to show is still the report), and the shell's error dialogs.
+std::size_t Boxes(const Outcome& o) {
+    std::size_t boxes = 0;
+    for (const auto& c : o.calls) boxes += Named(c, "MessageBoxW");
+    for (const auto& b : o.boxes) boxes += b.owner == "shell";
+    return boxes;
+}
+
 // The text without its tray-port line: from the first "tray-port" up to and
 // including the line feed after it.
 std::string WithoutTrayPortLine(const std::string& text) {
@@ -1009,10 +1020,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         v.push_back("the run ended through wWinMain's last-resort handler");
     if (init < 0) v.push_back("COM was never initialised");
 
-    // Message boxes, counted as the program asks for them: one that fails to
-    // show is still the report.
-    std::size_t boxes = 0;
-    for (const auto& c : calls) boxes += Named(c, "MessageBoxW");
+    const std::size_t boxes = Boxes(o);
     if (boxes > 1) v.push_back(std::to_string(boxes) + " message boxes");
     if (road.silent() && boxes != 0) v.push_back("a message box in a silent run");
 

@@ -90,8 +90,9 @@ quiet wineserver -w
 printf 'f2c84e61\n' >"$drive_c/.windows-serial"
 wineserver -p
 # Wine's .msi association drops the parameters; Windows passes them on.
-quiet wine reg add 'HKCR\Msi.Package\shell\Open\command' /ve /f \
-  /d 'C:\windows\system32\msiexec.exe /i "%1" %*'
+msi_open_key='HKCR\Msi.Package\shell\Open\command'
+msi_open_command='C:\windows\system32\msiexec.exe /i "%1" %*'
+quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
 mkdir -p "$drive_c/users/Public/Downloads"
 cp "$setup_build/SablewickAgentSetup.exe" "$drive_c/users/Public/Downloads/"
 echo "wine e2e: prefix ready in $((SECONDS - start)) s"
@@ -423,6 +424,79 @@ check_installer_ran 3
 check_service restarted
 check_tray_started
 check_no_temporary_package
+
+# ------------------------------------------------------------------ launches that wait for nobody
+# The boxes a run shows, read from a relay trace of Wine's message box
+# calls: the program's own box and the shell's error dialog alike, which
+# Wine shows through the same calls. With no display no box appears, but
+# each call is made, traced, and returns.
+relay_key='HKCU\Software\Wine\Debug'
+watched_limit=120
+run_setup_watched() {  # arguments...
+  local code
+  WINEDEBUG=+relay timeout "$watched_limit" wine "$setup_win" "$@" \
+    >>"$work/setup-$scenarios.log" 2>"$work/relay-$scenarios.log"
+  code=$?
+  check "ended by itself within $watched_limit s, exit code 0 (was $code)" equal "$code" 0
+}
+boxes_shown() {
+  grep -c ':Call user32\.MessageBox' "$work/relay-$scenarios.log"
+}
+message_box_calls='user32.MessageBoxA;user32.MessageBoxW;user32.MessageBoxExA;user32.MessageBoxExW'
+message_box_calls+=';user32.MessageBoxIndirectA;user32.MessageBoxIndirectW'
+message_box_calls+=';user32.MessageBoxTimeoutA;user32.MessageBoxTimeoutW'
+# No program registered to open a package: the shell cannot run the
+# installer. Windows would show its own error dialog for that, and wait for
+# someone to close it, unless the launch asks for none.
+for mode in silent interactive; do
+  begin "no program to open the package, $mode: at most the program's own box"
+  quiet wine reg add "$relay_key" /v RelayInclude /f /d "$message_box_calls"
+  quiet wine reg delete "$msi_open_key" /f
+  rm -f "$msi_log"
+  if [ "$mode" = silent ]; then
+    run_setup_watched --silent --company_id="$company_upper"
+    check "no box" equal "$(boxes_shown)" 0
+  else
+    run_setup_watched --company_id="$company_upper"
+    check "one box, the program's own" equal "$(boxes_shown)" 1
+  fi
+  check_installer_not_run
+  check_service untouched
+  check_tray_not_started
+  check_no_temporary_package
+  quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
+  quiet wine reg delete "$relay_key" /v RelayInclude /f
+done
+
+# A service registered with a path that is not absolute: the program must
+# not look for the tray program from its own current folder (C:\ here),
+# where a program planted as C:\Sablewick\SablewickTrayAgent.exe waits.
+registered_path() {
+  timeout 60 wine "$agent_build/service_path.exe" SablewickRemote 2>>"$work/wine.log" | tr -d '\r'
+}
+register_path() {  # path text
+  quiet wine "$agent_build/service_path.exe" SablewickRemote "$1"
+}
+service_path=$(registered_path)
+mkdir -p "$drive_c/Sablewick"
+cp "$agent_build/agent_tray.exe" "$drive_c/Sablewick/SablewickTrayAgent.exe"
+for relative in 'Sablewick\SablewickRemote.exe' '.\Sablewick\SablewickRemote.exe' 'C:Sablewick\SablewickRemote.exe'; do
+  begin "service registered as $relative: no tray program started"
+  register_path "$relative"
+  check "service registered as $relative" equal "$(registered_path)" "$relative"
+  rm -f "$msi_log"
+  cd "$drive_c"
+  run_setup --silent --company_id="$company_upper"
+  cd "$root"
+  check_tray_not_started
+  check "service still registered as $relative after the run" equal "$(registered_path)" "$relative"
+  register_path "$service_path"
+  check "service registration restored" equal "$(registered_path)" "$service_path"
+  # What a wrong lookup would have started must not outlive its scenario.
+  quiet wine taskkill /F /IM SablewickTrayAgent.exe
+  quiet wine sc start SablewickRemote
+done
+rm -rf "$drive_c/Sablewick"
 
 # ------------------------------------------------------------------ the host build on the same machine
 begin "host build on Wine's machine values: the same files"

@@ -97,7 +97,7 @@ TEST_F(Programs, TaskkillThatHangsOrIsMissing) {
     EXPECT_EQ(machine().clock().now() - before, 15000u);
     EXPECT_EQ(machine().processes.running(machine(), "SablewickTrayAgent.exe").size(), 1u);
 
-    machine().programs.taskkill.present = false;
+    std::filesystem::remove(host_path("C:\\Windows\\System32\\taskkill.exe"));
     l = open(L"taskkill.exe", L"/F /IM SablewickTrayAgent.exe");
     EXPECT_FALSE(l.ok);
     EXPECT_EQ(l.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

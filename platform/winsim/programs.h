@@ -35,8 +35,8 @@ struct InstallerScript {
     bool hang = false;              // never ends within 30 minutes, nor after
     bool returns_process_handle = true;  // false: the shell launch gives no hProcess
     bool check_package = true;      // a file without the MSI signature fails with 1620
-    // What the installer does to the machine, in order (see docs); the
-    // default leaves a "tray-port" line in the configuration file.
+    // What the installer does to the machine, in order (see docs): each
+    // effect names the file or the service it acts on. None by default.
     nlohmann::json effects = nlohmann::json::array();
 };
 
@@ -72,10 +72,6 @@ struct Programs {
     // exit code (or no end when it hangs) and p.details.
     void run_taskkill(Machine& m, Process& p);
     void run_installer(Machine& m, Process& p, const std::string& package_host_path);
-
-    // The agent's configuration file as a host path:
-    // <ProgramData>\Sablewick\Sablewick Remote\SablewickRemote.cfg.
-    static std::string config_host_path(Machine& m);
 
     // Profile section "programs": {"taskkill": {...}, "msiexec": {...},
     // "elevated_copy": {...}}; see docs/simulated-windows.md.

@@ -47,7 +47,9 @@ TEST_F(InstallSequence, FirstInstallationOnACleanMachine) {
     p["files"] = nlohmann::json::object();
     p["services"] = nlohmann::json::object();
     p["processes"]["running"] = nlohmann::json::array();
-    p["programs"]["msiexec"]["effects"] = {
+    // The package installs the agent's programs and its service besides
+    // leaving its port in the configuration file.
+    const nlohmann::json installs = {
         {{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
         {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
         {{"service",
@@ -56,6 +58,8 @@ TEST_F(InstallSequence, FirstInstallationOnACleanMachine) {
            {"state", "running"},
            {"stop_polls", 2}}}},
     };
+    auto& effects = p["programs"]["msiexec"]["effects"];
+    effects.insert(effects.end(), installs.begin(), installs.end());
     reset(p);
     const auto b = bootstrapper({false, false, false, "7D3A90C4-5B21-4E8F-9A6C-0F12B3E4D5A6"});
 

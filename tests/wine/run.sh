@@ -387,7 +387,9 @@ jq --argjson adapters "[$adapters_json]" --argjson serial "$serial" --arg guid "
     .adapters = $adapters
     | .drives = [{"root": "C:\\", "type": "fixed", "serial": $serial, "filesystem": "NTFS"}]
     | .registry.both["SOFTWARE\\Microsoft\\Cryptography"].MachineGuid = $guid
-    | .programs.msiexec.tray_port_line = $line' \
+    | .programs.msiexec.effects = [{
+        "replace_line": "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg",
+        "holding": "tray-port", "line": $line}]' \
   examples/profiles/default.json >"$work/host-profile.json"
 WINSIM_PROFILE=$work/host-profile.json WINSIM_ROOT=$work/host-machine \
   "$host_program" --silent --company_id="$company_upper" >"$work/host.log" 2>&1

@@ -27,7 +27,6 @@ void KnownFolders::load(const nlohmann::json& s, Machine& m) {
                 folders[name] = {v.at("path").get<std::string>(), v.value("exists", true)};
         }
     }
-    folders["Temp"].exists = true;  // the product's runtime needs one
     for (const auto& [name, f] : folders)
         if (f.exists) std::filesystem::create_directories(m.sandbox.host_path(f.windows_path));
 }

@@ -61,6 +61,7 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
     // temporary files land in the sandbox.
     if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     ::setenv("TMPDIR", folders.temp_host_path(*this).c_str(), 1);
+    c_runtime.enter();
 }
 
 Machine::~Machine() {

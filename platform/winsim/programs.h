@@ -40,8 +40,8 @@ struct InstallerScript {
     bool hang = false;              // never ends within 30 minutes, nor after
     bool returns_process_handle = true;  // false: the shell launch gives no hProcess
     bool check_package = true;      // a file without the MSI signature fails with 1620
-    // What the installer does to the machine, in order (see docs); the
-    // default leaves a "tray-port" line in the configuration file.
+    // What the installer does to the machine, in order (see docs): each
+    // effect names the file or the service it acts on. None by default.
     nlohmann::json effects = nlohmann::json::array();
 };
 
@@ -80,10 +80,6 @@ struct Programs {
 
     // The system's taskkill.exe, as a host path in the system folder.
     static std::string taskkill_host_path(Machine& m);
-
-    // The agent's configuration file as a host path:
-    // <ProgramData>\Sablewick\Sablewick Remote\SablewickRemote.cfg.
-    static std::string config_host_path(Machine& m);
 
     // Profile section "programs": {"taskkill": {...}, "msiexec": {...},
     // "elevated_copy": {...}}; see docs/simulated-windows.md.

@@ -6,7 +6,8 @@
 # run by what it left on the Windows disk, in the service manager and among
 # the running processes, never by what the program says. Last, the host
 # build runs the first installation on a simulated machine with the values
-# Wine reported, and both must write the same files, byte for byte.
+# Wine reported, and both must write the same files, byte for byte; then the
+# company-id cases, which must end as they ended under Wine.
 #
 #   bash tests/wine/run.sh          # builds what it needs, then runs
 #
@@ -498,6 +499,54 @@ for relative in 'Sablewick\SablewickRemote.exe' '.\Sablewick\SablewickRemote.exe
 done
 rm -rf "$drive_c/Sablewick"
 
+# ------------------------------------------------------------------ the company id as 8-bit text
+# The program stores the company id as 8-bit text through the C runtime's
+# "C" locale, which holds the characters up to U+00FF, one byte each. Wine
+# hands the program its arguments in the Unix locale's encoding, and drops
+# what it cannot read: these runs name UTF-8.
+company_latin1=${company_upper}$'\xc3\xa9'   # U+00E9
+company_beyond=${company_upper}$'\xc4\x80'   # U+0100
+
+begin "company id with a letter up to U+00FF, first installation: the program's own report"
+cp "$cfg" "$expected/before.cfg"
+cp "$dat" "$expected/before.dat"
+rm -f "$msi_log"
+LC_ALL=C.UTF-8 run_setup --company_id="$company_latin1"
+check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+
+# What an update leaves of the given configuration file: the file, with the
+# line the installer's step leaves in it.
+updated_configuration() {  # file
+  after_installer_step "$1" >"$work/installed.cfg"
+  with_tray_port_line "$1" "$(tray_port_line "$work/installed.cfg")"
+}
+
+begin "company id with a letter up to U+00FF, update with both files: it installs"
+updated_configuration "$expected/before.cfg" >"$expected/update.cfg"
+LC_ALL=C.UTF-8 run_setup --silent --update --company_id="$company_latin1"
+check "configuration: as before, with the installer's tray-port line" same "$cfg" "$expected/update.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_ran 2
+check_service stopped-by-installer
+check_tray_started
+check_no_temporary_package
+
+begin "company id with a letter beyond U+00FF, update: the run ends before anything"
+cp "$cfg" "$expected/before.cfg"
+rm -f "$msi_log"
+LC_ALL=C.UTF-8 run_setup --silent --update --company_id="$company_beyond"
+check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+
 # ------------------------------------------------------------------ the host build on the same machine
 begin "host build on Wine's machine values: the same files"
 adapters_json=$(awk '$1 == "adapter" {
@@ -509,7 +558,9 @@ jq --argjson adapters "[$adapters_json]" --argjson serial "$serial" --arg guid "
     .adapters = $adapters
     | .drives = [{"root": "C:\\", "type": "fixed", "serial": $serial, "filesystem": "NTFS"}]
     | .registry.both["SOFTWARE\\Microsoft\\Cryptography"].MachineGuid = $guid
-    | .programs.msiexec.tray_port_line = $line' \
+    | .programs.msiexec.effects = [{
+        "replace_line": "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg",
+        "holding": "tray-port", "line": $line}]' \
   examples/profiles/default.json >"$work/host-profile.json"
 WINSIM_PROFILE=$work/host-profile.json WINSIM_ROOT=$work/host-machine \
   "$host_program" --silent --company_id="$company_upper" >"$work/host.log" 2>&1
@@ -518,6 +569,40 @@ check "host run: exit code 0" equal "$host_code" 0
 host_data="$work/host-machine/C/ProgramData/Sablewick/Sablewick Remote"
 check "host and Wine: configuration byte for byte" same "$host_data/SablewickRemote.cfg" "$work/wine-first.cfg"
 check "host and Wine: settings byte for byte" same "$host_data/SablewickRemote.dat" "$work/wine-first.dat"
+
+# The company id cases on the host build, over the files Wine had: the
+# same outcomes, judged by the files and by what the trace shows ran.
+jq --rawfile cfg "$expected/before.cfg" --rawfile dat "$expected/before.dat" '
+    .files["C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg"] = $cfg
+    | .files["C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat"] = $dat' \
+  "$work/host-profile.json" >"$work/host-profile-agent.json"
+host_case() {  # name arguments...
+  local name=$1
+  shift
+  WINSIM_PROFILE=$work/host-profile-agent.json WINSIM_ROOT=$work/host-$name WINSIM_TRACE=$work/host-$name.jsonl \
+    "$host_program" "$@" >"$work/host-$name.log" 2>&1
+  check "host run $name: exit code 0" equal "$?" 0
+  host_data="$work/host-$name/C/ProgramData/Sablewick/Sablewick Remote"
+}
+installer_runs() {  # trace -> packages the run handed to the shell
+  jq -s '[.[] | select(.call == "ShellExecuteExW" and .result != 0
+    and (.args.pExecInfo.lpFile | endswith(".msi")))] | length' "$1"
+}
+host_case latin1-first --company_id="$company_latin1"
+check "host, U+00FF, first installation: the program's own report" \
+  grep -q "Failed to parse Company ID" "$work/host-latin1-first.log"
+check "host, U+00FF, first installation: configuration unchanged" same "$host_data/SablewickRemote.cfg" "$expected/before.cfg"
+check "host, U+00FF, first installation: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, U+00FF, first installation: installer not run" equal "$(installer_runs "$work/host-latin1-first.jsonl")" 0
+host_case latin1-update --silent --update --company_id="$company_latin1"
+updated_configuration "$expected/before.cfg" >"$expected/host-update.cfg"
+check "host, U+00FF, update: configuration with the installer's tray-port line" same "$host_data/SablewickRemote.cfg" "$expected/host-update.cfg"
+check "host, U+00FF, update: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, U+00FF, update: installer ran once" equal "$(installer_runs "$work/host-latin1-update.jsonl")" 1
+host_case beyond-update --silent --update --company_id="$company_beyond"
+check "host, beyond U+00FF, update: configuration unchanged" same "$host_data/SablewickRemote.cfg" "$expected/before.cfg"
+check "host, beyond U+00FF, update: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, beyond U+00FF, update: installer not run" equal "$(installer_runs "$work/host-beyond-update.jsonl")" 0
 
 end_scenario
 echo "wine e2e: $scenarios scenarios, $checks checks, $failures failures ($((SECONDS - start)) s)"

@@ -294,7 +294,8 @@ const std::vector<Road>& Roads() {
 // What a run left: its calls, what the user saw, and the machine afterwards.
 struct Outcome {
     std::vector<CallRecord> calls;
-    std::vector<std::string> boxes;
+    std::vector<std::string> boxes;  // every box's text, the shell's dialogs included
+    std::size_t shellDialogs = 0;
     std::vector<std::string> leaks, problems;
     std::optional<std::string> config, settings;              // after the run
     std::optional<std::string> configBefore, settingsBefore;  // before it
@@ -730,7 +731,10 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     // What the sweep reads afterwards is not the program's file work.
     winsim::ModelFileAccess sweep;
     out.calls = m.log.calls();
-    for (const auto& box : m.ui.message_boxes) out.boxes.push_back(box.text_utf8());
+    for (const auto& box : m.ui.message_boxes) {
+        out.boxes.push_back(box.text_utf8());
+        out.shellDialogs += box.owner == "shell";
+    }
     out.leaks = m.leaks();
     out.problems = m.problems();
     out.config = Slurp(m.sandbox.host_path(kConfig));
@@ -928,8 +932,7 @@ std::vector<Miss> EndMisses(const Road& road, const Outcome& o) {
 std::size_t Boxes(const Outcome& o) {
     std::size_t boxes = 0;
     for (const auto& c : o.calls) boxes += Named(c, "MessageBoxW");
-    for (const auto& b : o.boxes) boxes += b.owner == "shell";
-    return boxes;
+    return boxes + o.shellDialogs;
 }
 
 // The text without its tray-port line: from the first "tray-port" up to and

@@ -23,15 +23,6 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-all_targets=(command_line settings_file one_time_record config_rewrite service_path
-             machine_guid utf8_to_wstring wstring_to_utf8)
-# Targets on the simulated machine: the model keeps a record of every block
-# and handle released (for its double-release checks), so each input leaves
-# more heap blocks than it found, which would make libFuzzer run a full leak
-# scan after every input. Their leaks are the machine's leak list, checked by
-# the targets themselves, and LeakSanitizer's scan at exit.
-model_targets=" command_line settings_file one_time_record config_rewrite service_path machine_guid "
-
 seconds=${FUZZ_SHORT_SECONDS:-5}
 long=0
 if [ $# -gt 0 ]; then
@@ -42,7 +33,6 @@ if [ $# -gt 0 ]; then
   long=1
   shift
 fi
-if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 
 build=$root/build/fuzz
 echo "==== building the fuzz targets in $build"
@@ -56,6 +46,24 @@ cmake --build "$build" --target fuzz_all -j "${FUZZ_BUILD_JOBS:-3}" >/dev/null |
   exit 1
 }
 
+# The targets are the build's (fuzz/CMakeLists.txt lists each once); a line
+# reads "<name>" or "<name> machine". Targets on the simulated machine: the
+# model keeps a record of every block and handle released (for its
+# double-release checks), so each input leaves more heap blocks than it
+# found, which would make libFuzzer run a full leak scan after every input.
+# Their leaks are the machine's leak list, checked by the targets themselves,
+# and LeakSanitizer's scan at exit.
+list=$build/fuzz/targets.txt
+[ -f "$list" ] || { echo "fuzz.sh: the build wrote no $list" >&2; exit 1; }
+all_targets=()
+model_targets=" "
+while read -r name where; do
+  [ -n "$name" ] || continue
+  all_targets+=("$name")
+  if [ "$where" = machine ]; then model_targets+="$name "; fi
+done <"$list"
+if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
+
 base=${TMPDIR:-/tmp}
 [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
 work=$(mktemp -d "$base/sablewick-fuzz.XXXXXX") || exit 1
@@ -64,7 +72,7 @@ failed=()
 start_all=$SECONDS
 for t in "${targets[@]}"; do
   exe=$build/fuzz/fuzz_$t
-  if [ ! -x "$exe" ]; then
+  if [[ " ${all_targets[*]} " != *" $t "* ]] || [ ! -x "$exe" ]; then
     echo "fuzz.sh: no target $t" >&2
     failed+=("$t")
     continue

@@ -63,7 +63,8 @@ void summary(winsim::Machine& m, const std::map<fs::path, FileState>& before, in
     out << "\n=== simulated run ===\n";
     out << "message boxes: " << m.ui.message_boxes.size() << "\n";
     for (const auto& b : m.ui.message_boxes)
-        out << "  [" << b.caption_utf8() << "] " << b.text_utf8() << "\n";
+        out << "  " << (b.owner == "shell" ? "shell error dialog " : "") << "[" << b.caption_utf8()
+            << "] " << b.text_utf8() << "\n";
 
     out << "processes started:\n";
     for (const auto& c : m.log.calls()) {
@@ -134,6 +135,15 @@ int main(int argc, char** argv) {
     static std::ofstream trace;
     static std::optional<winsim::Machine> machine;
 
+    // Named relative to where the host program was started: the machine
+    // moves the working folder into its own current folder.
+    const char* trace_variable = std::getenv("WINSIM_TRACE");
+    const std::string trace_path = trace_variable && *trace_variable
+                                       ? fs::absolute(trace_variable).string()
+                                       : std::string();
+    const std::string absolute_profile_path = profile_path ? fs::absolute(profile_path).string()
+                                                           : std::string();
+
     const char* root = std::getenv("WINSIM_ROOT");
     try {
         machine.emplace(profile, root && *root ? fs::path(root) : fs::path());
@@ -148,10 +158,10 @@ int main(int argc, char** argv) {
     m.processes.spawn_real_elevated_copy = true;
     std::error_code ec;
     m.host.program = fs::canonical("/proc/self/exe", ec).string();
-    if (profile_path) m.host.profile_path = fs::absolute(profile_path).string();
+    if (profile_path) m.host.profile_path = absolute_profile_path;
 
-    if (const char* trace_path = std::getenv("WINSIM_TRACE"); trace_path && *trace_path) {
-        m.host.trace_path = fs::absolute(trace_path).string();
+    if (!trace_path.empty()) {
+        m.host.trace_path = trace_path;
         // The elevated copy of a "runas" appends to the trace of the run that started it.
         const bool copy = std::getenv("WINSIM_ELEVATED_COPY") != nullptr;
         // Both runs write in append mode: the first run goes on logging while

@@ -225,6 +225,7 @@ typedef struct _PROCESS_INFORMATION {
 extern "C" {
 LPWSTR WINAPI GetCommandLineW(void);
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
@@ -309,6 +310,7 @@ void WINAPI CoTaskMemFree(LPVOID pv);
 // ---------------------------------------------------------------- shell32
 #define SEE_MASK_DEFAULT 0x00000000u
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SEE_MASK_FLAG_NO_UI 0x00000400u
 
 typedef struct _SHELLEXECUTEINFOW {
     DWORD cbSize;

@@ -52,6 +52,20 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
     return call.done(static_cast<DWORD>(path.size()));
 }
 
+// The system folder, as a host path: too small a buffer gets nothing written
+// and the size needed, its NUL included; otherwise the length without it.
+UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+    ApiCall call("GetSystemDirectoryW", {{"uSize", uSize}});
+    if (call.fault) return call.fail(UINT{0});
+    const std::wstring path = call.m.host_wpath(call.m.folders.system_path());
+    const auto length = static_cast<UINT>(path.size());
+    if (!lpBuffer || uSize < length + 1) return call.done(length + 1);
+    std::copy(path.begin(), path.end(), lpBuffer);
+    lpBuffer[length] = L'\0';
+    call.args["lpBuffer"] = winsim::to_utf8(path);
+    return call.done(length);
+}
+
 DWORD WINAPI GetCurrentProcessId(void) {
     ApiCall call("GetCurrentProcessId");
     return call.done(call.m.kernel.process_id);

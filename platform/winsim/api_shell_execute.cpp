@@ -1,9 +1,11 @@
-// shell32: ShellExecuteExW with the verbs "open" and "runas": the consent
-// prompt, the taskkill and Windows Installer stand-ins, the elevated copy.
+// shell32: ShellExecuteExW with the verbs "open" and "runas": the lookup of
+// the file, the shell's error dialog, the consent prompt, the taskkill and
+// Windows Installer stand-ins, the elevated copy.
 #include "platform/winsim/api_support.h"
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 using winsim::ApiCall;
 using winsim::arg;
@@ -39,21 +41,32 @@ std::string extension_of(const std::string& path) {
 }
 
 std::string system_folder(Machine& m) {
-    const auto* sys = m.folders.find("System");
-    return m.sandbox.host_path(sys ? sys->windows_path : std::string("C:\\Windows\\System32")).string();
+    return m.sandbox.host_path(m.folders.system_path()).string();
 }
 
-// The file a request names, as a host path; empty when there is none.
+// Where the shell looks for a bare name: the working folder (lpDirectory,
+// else the process's current folder), the calling program's own folder
+// (where the process launcher looks first), the Windows folder and the
+// system folder. PATH and the App Paths key are not modelled.
+std::vector<fs::path> search_folders(Machine& m, const std::string& directory) {
+    const fs::path working = directory.empty() ? fs::path(m.kernel.current_directory)
+                                               : m.sandbox.host_path(directory);
+    const fs::path own = fs::path(winsim::to_utf8(m.kernel.module_path)).parent_path();
+    const fs::path system = system_folder(m);
+    return {working, own, system.parent_path(), system};
+}
+
+// The file a request names, as a host path; empty when there is none. A
+// name with a folder is taken as it stands.
 std::string find_file(Machine& m, const std::string& file, const std::string& directory) {
     std::error_code ec;
     if (has_separator(file)) {
         auto host = m.sandbox.host_path(file);
         return fs::is_regular_file(host, ec) ? host.string() : std::string();
     }
-    for (const std::string& dir : {directory, system_folder(m)}) {
+    for (const fs::path& dir : search_folders(m, directory)) {
         if (dir.empty()) continue;
-        auto host = m.sandbox.host_path(dir) / file;
-        if (fs::is_regular_file(host, ec)) return host.string();
+        if (fs::is_regular_file(dir / file, ec)) return (dir / file).string();
     }
     return {};
 }
@@ -63,6 +76,46 @@ bool is_own_program(Machine& m, const std::string& host_path) {
     if (host_path == own) return true;
     std::error_code ec;
     return fs::equivalent(host_path, own, ec);
+}
+
+bool is_system_taskkill(Machine& m, const std::string& host_path) {
+    std::error_code ec;
+    return fs::equivalent(host_path, winsim::Programs::taskkill_host_path(m), ec);
+}
+
+// What the shell's error dialog says, as Windows words it for the failures
+// met here; any other error in the system's own words.
+std::wstring dialog_text(Machine& m, const std::wstring& file, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return L"Windows cannot find '" + file
+               + L"'. Make sure you typed the name correctly, and then try again.";
+    if (error == ERROR_ACCESS_DENIED)
+        return L"Windows cannot access the specified device, path, or file. You may not have the "
+               L"appropriate permissions to access the item.";
+    if (error == ERROR_NO_ASSOCIATION)
+        return L"This file does not have a program associated with it for performing this action. "
+               L"Please install a program or, if one is already installed, create an association "
+               L"in the Default Programs control panel.";
+    auto it = m.messages.system.find(error);
+    if (it == m.messages.system.end()) return L"Error " + std::to_wstring(error) + L".";
+    std::wstring text = it->second;
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text;
+}
+
+// A failed launch shows the shell's own error dialog, which the call waits
+// on until it is closed, unless the caller passed SEE_MASK_FLAG_NO_UI. A
+// declined consent prompt is the user's answer, not an error, and shows
+// nothing more.
+void show_error_dialog(ApiCall& call, const SHELLEXECUTEINFOW* info, DWORD error) {
+    if (!info || (info->fMask & SEE_MASK_FLAG_NO_UI) || error == ERROR_CANCELLED) return;
+    winsim::MessageBoxRecord box;
+    box.owner = "shell";
+    box.caption = info->lpFile ? info->lpFile : L"";
+    box.text = dialog_text(call.m, box.caption, error);
+    box.type = MB_OK | MB_ICONERROR;
+    call.m.ui.show(box);
+    call.args["dialog"] = {{"caption", box.caption_utf8()}, {"text", box.text_utf8()}};
 }
 
 }  // namespace
@@ -76,10 +129,12 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
     auto failed = [&](std::uintptr_t inst, DWORD error) {
         if (pExecInfo) pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(inst);
         call.args["pExecInfo"]["hInstApp"] = inst;
+        show_error_dialog(call, pExecInfo, error);
         return call.fail(FALSE, error);
     };
     if (call.fault) {
         if (pExecInfo) pExecInfo->hInstApp = reinterpret_cast<HINSTANCE>(kSeErrFileNotFound);
+        show_error_dialog(call, pExecInfo, call.fault->error);
         return call.fail(FALSE);
     }
     if (!pExecInfo || pExecInfo->cbSize != sizeof(SHELLEXECUTEINFOW)) return call.fail(FALSE, ERROR_INVALID_PARAMETER);
@@ -98,25 +153,24 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo) {
 
     // What the request starts.
     enum class What { taskkill, installer, own_program, program } what;
-    std::string host;
-    if (!has_separator(file) && winsim::iequals(file, "taskkill.exe")) {
-        if (!m.programs.taskkill.present) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
-        what = What::taskkill;
-        host = (fs::path(system_folder(m)) / "taskkill.exe").string();
+    std::string host = m.sandbox.host_path(file).string();
+    if (is_own_program(m, host)) {
+        // The running program's file exists, wherever the sandbox puts it.
+        what = What::own_program;
     } else {
-        host = m.sandbox.host_path(file).string();
-        if (is_own_program(m, host)) {
-            what = What::own_program;  // the running program's file exists, wherever the sandbox puts it
-        } else {
-            host = find_file(m, file, directory);
-            if (host.empty()) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
-            const std::string ext = extension_of(host);
-            if (winsim::iequals(ext, ".msi"))
-                what = What::installer;
-            else if (winsim::iequals(ext, ".exe"))
-                what = What::program;
-            else
+        host = find_file(m, file, directory);
+        if (host.empty()) return failed(kSeErrFileNotFound, ERROR_FILE_NOT_FOUND);
+        const std::string ext = extension_of(host);
+        if (winsim::iequals(ext, ".msi")) {
+            if (!m.programs.installer.associated)
                 return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
+            what = What::installer;
+        } else if (is_system_taskkill(m, host)) {
+            what = What::taskkill;  // the system's own, not any program of that name
+        } else if (winsim::iequals(ext, ".exe")) {
+            what = What::program;
+        } else {
+            return failed(kSeErrNoAssociation, ERROR_NO_ASSOCIATION);
         }
     }
 

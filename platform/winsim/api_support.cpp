@@ -104,6 +104,7 @@ void ApiCall::finish(nlohmann::json result) {
     rec.result = std::move(result);
     rec.lastError = m.last_error();
     rec.injected = injected_;
+    rec.clock_ms = m.clock().now();
     m.log.record(std::move(rec));
 }
 

@@ -2,8 +2,6 @@
 // host run also shows it on standard error.
 #include "platform/winsim/api_support.h"
 
-#include <iostream>
-
 using winsim::ApiCall;
 using winsim::arg;
 using winsim::arg_ptr;
@@ -18,8 +16,6 @@ extern "C" int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
     box.caption = lpCaption ? lpCaption : L"Error";
     box.type = uType;
     box.answer = IDOK;
-    call.m.ui.message_boxes.push_back(box);
-    if (call.m.ui.echo_to_stderr)
-        std::cerr << "[message box] " << box.caption_utf8() << "\n" << box.text_utf8() << "\n" << std::flush;
+    call.m.ui.show(box);
     return call.done(box.answer);
 }

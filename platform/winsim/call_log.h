@@ -28,6 +28,10 @@ struct CallRecord {
     // ("errno" in JSON, the symbolic name), not a last-error value.
     bool file = false;
     int error_number = 0;
+    // The virtual clock when the call returned (Kernel::clock, milliseconds):
+    // what had happened by then on the machine, such as whether a process
+    // it started had ended. Not part of the trace.
+    std::uint64_t clock_ms = 0;
 
     nlohmann::json to_json() const;
 };

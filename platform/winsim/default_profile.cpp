@@ -1,5 +1,7 @@
 // The machine a host run meets without WINSIM_PROFILE: an elevated
-// administrator on a machine where the agent is installed and running.
+// administrator on a machine where the agent is installed and running. The
+// agent is this profile's data alone: its files, processes, service and what
+// its package's installer leaves in its configuration file.
 #include "platform/winsim/machine.h"
 
 namespace winsim {
@@ -74,7 +76,13 @@ nlohmann::json Machine::default_profile() {
     "msiexec": {
       "exit_code": 0,
       "duration_ms": 42000,
-      "tray_port_line": "tray-port=27015\r\n"
+      "effects": [
+        {
+          "replace_line": "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg",
+          "holding": "tray-port",
+          "line": "tray-port=27015\r\n"
+        }
+      ]
     }
   }
 })json";

@@ -145,6 +145,7 @@ void record(Machine& m, const char* kind, nlohmann::json args, long long result,
     rec.error_number = result < 0 ? error : 0;
     rec.lastError = m.last_error();
     rec.injected = injected;
+    rec.clock_ms = m.clock().now();
     m.log.record(std::move(rec));
 }
 

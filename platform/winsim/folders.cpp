@@ -27,7 +27,6 @@ void KnownFolders::load(const nlohmann::json& s, Machine& m) {
                 folders[name] = {v.at("path").get<std::string>(), v.value("exists", true)};
         }
     }
-    folders["Temp"].exists = true;  // the product's runtime needs one
     for (const auto& [name, f] : folders)
         if (f.exists) std::filesystem::create_directories(m.sandbox.host_path(f.windows_path));
 }
@@ -35,6 +34,11 @@ void KnownFolders::load(const nlohmann::json& s, Machine& m) {
 const KnownFolders::Folder* KnownFolders::find(const std::string& name) const {
     auto it = folders.find(name);
     return it == folders.end() ? nullptr : &it->second;
+}
+
+std::string KnownFolders::system_path() const {
+    const Folder* sys = find("System");
+    return sys ? sys->windows_path : std::string("C:\\Windows\\System32");
 }
 
 std::string KnownFolders::temp_host_path(const Machine& m) const {

@@ -25,10 +25,16 @@ struct KnownFolders {
 
     // Profile section "folders": {"ProgramData": "C:\\ProgramData", ...,
     // "Temp": "C:\\Users\\alice\\AppData\\Local\\Temp"}; an entry may be an
-    // object {"path": "...", "exists": false} to leave the folder missing.
+    // object {"path": "...", "exists": false} to leave the folder to the disk:
+    // missing, or a file that the profile's "files" puts at its path (also
+    // the temporary folder, as when TMP names a file on Windows).
     void load(const nlohmann::json& section, Machine& m);
 
     const Folder* find(const std::string& name) const;
+    // The system folder's Windows path ("C:\\Windows\\System32"): what
+    // GetSystemDirectoryW reports and where the shell finds the system's
+    // programs.
+    std::string system_path() const;
     // The temporary folder's host path; TMPDIR points here while the
     // machine is current.
     std::string temp_host_path(const Machine& m) const;

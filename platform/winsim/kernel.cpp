@@ -49,6 +49,20 @@ void Kernel::load(const nlohmann::json& s, Machine& m) {
     }
     module_path = from_utf8(module);
 
+    // Without a current folder of its own the program has the one a program
+    // started from the desktop gets, its own folder; when that is no folder
+    // of the machine (the host executable), the system folder, which a
+    // service or a deployment tool hands on.
+    if (s.is_object() && s.contains("current_directory") && !s["current_directory"].is_null()) {
+        current_directory = m.sandbox.host_path(s["current_directory"].get<std::string>()).string();
+    } else {
+        const std::filesystem::path module_folder = std::filesystem::path(module).parent_path();
+        current_directory = m.sandbox.contains(module_folder)
+                                ? module_folder.string()
+                                : m.sandbox.host_path(m.folders.system_path()).string();
+    }
+    std::filesystem::create_directories(current_directory);
+
     if (s.is_object() && s.contains("command_line") && !s["command_line"].is_null()) {
         command_line = from_utf8(s["command_line"].get<std::string>());
     } else {

@@ -45,6 +45,11 @@ struct Kernel {
     std::wstring command_line;
     // GetModuleFileNameW(nullptr)'s text: the program's path as a host path.
     std::wstring module_path;
+    // The process's current folder, as a host path. Relative paths resolve
+    // against it on Windows, so the host process's working folder is this
+    // folder while the machine is current (set from the profile; a test
+    // that wants another one builds its machine with it).
+    std::string current_directory;
     DWORD process_id = 4242;
 
     VirtualClock clock;
@@ -66,8 +71,8 @@ struct Kernel {
     std::vector<std::string> problems;  // misuse: unbalanced CoUninitialize, ...
 
     // Profile section "process": {"module_path": "C:\\...", "command_line":
-    // "...", or "arguments": ["--silent"], "process_id": 4242, "tick_count":
-    // 5000000}
+    // "...", or "arguments": ["--silent"], "current_directory": "C:\\...",
+    // "process_id": 4242, "tick_count": 5000000}
     void load(const nlohmann::json& section, Machine& m);
     void leaks(std::vector<std::string>& out) const;
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <stdexcept>
+#include <system_error>
 
 namespace winsim {
 
@@ -46,13 +47,27 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
         g_current = nullptr;
         throw;
     }
+    // A relative path the product uses resolves against the process's
+    // current folder, on Windows as on the host.
+    std::error_code ec;
+    saved_working_folder_ = std::filesystem::current_path(ec);
+    std::filesystem::current_path(kernel.current_directory, ec);
+    if (ec) {
+        g_current = nullptr;
+        throw std::runtime_error("winsim: cannot enter the current folder "
+                                 + kernel.current_directory + ": " + ec.message());
+    }
     // std::filesystem::temp_directory_path() follows TMPDIR: the product's
     // temporary files land in the sandbox.
     if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     ::setenv("TMPDIR", folders.temp_host_path(*this).c_str(), 1);
+    c_runtime.enter();
 }
 
 Machine::~Machine() {
+    std::error_code ignored;
+    if (!saved_working_folder_.empty())
+        std::filesystem::current_path(saved_working_folder_, ignored);
     if (saved_tmpdir_)
         ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
     else

@@ -32,7 +32,10 @@
 // the model hands to the product (known folders, module path, the
 // temporary folder) is the host path inside the sandbox, so the product's
 // std::filesystem and fstream calls reach real files. While a machine is
-// current, TMPDIR points at its temporary folder.
+// current, TMPDIR points at its temporary folder, the host process works in
+// the machine's current folder (kernel.current_directory), the global locale
+// converts 8-bit text as Windows' C runtime does and paths convert to the
+// sandbox's UTF-8 file names (c_runtime.h).
 //
 // Writing an API function (see api_support.h):
 //
@@ -49,6 +52,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "platform/winsim/c_runtime.h"
 #include "platform/winsim/call_log.h"
 #include "platform/winsim/devices.h"
 #include "platform/winsim/files.h"
@@ -149,11 +153,13 @@ public:
     Services services;        // the Service Control Manager
     Files files;              // read-only files, files held open; the product's file operations
     Sessions sessions;        // console session, user token, environment blocks
+    CRuntime c_runtime;       // 8-bit text and file names between wide and narrow
 
     VirtualClock& clock() { return kernel.clock; }
 
 private:
     std::optional<std::string> saved_tmpdir_;
+    std::filesystem::path saved_working_folder_;
     std::vector<std::string> problems_;
 };
 

@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kDefaultTrayPortLine[] = "tray-port = 22044\r\n";
-
 // Blanks separate, double quotes group and are dropped: the reading both
 // msiexec and taskkill give their command lines.
 std::vector<std::string> tokens_of(const std::string& text) {
@@ -56,10 +54,10 @@ bool write_file(const fs::path& p, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
-// Replaces the first line holding "tray-port" (its line end included) by
+// Replaces the first line holding `holding` (its line end included) by
 // `line`, or appends `line` on a line of its own.
-std::string with_tray_port_line(std::string text, const std::string& line) {
-    auto at = text.find("tray-port");
+std::string with_line(std::string text, const std::string& holding, const std::string& line) {
+    auto at = holding.empty() ? std::string::npos : text.find(holding);
     if (at != std::string::npos) {
         auto begin = text.rfind('\n', at);
         begin = begin == std::string::npos ? 0 : begin + 1;
@@ -69,6 +67,21 @@ std::string with_tray_port_line(std::string text, const std::string& line) {
     }
     if (!text.empty() && text.back() != '\n') text += "\r\n";
     return text + line;
+}
+
+// Every effect names the file or the service it acts on: a profile that
+// leaves one out is refused, never given a default.
+void check_effect(const nlohmann::json& e) {
+    auto text = [&e](const char* key) { return e.contains(key) && e[key].is_string(); };
+    const bool named = e.is_object()
+                       && ((text("replace_line") && text("holding") && text("line"))
+                           || text("write_file") || text("append_file") || text("delete_file")
+                           || (e.contains("service") && e["service"].is_object()
+                               && e["service"].contains("name")
+                               && e["service"]["name"].is_string()));
+    if (!named)
+        throw std::runtime_error("profile: an installer effect names its file or service: "
+                                 + e.dump());
 }
 
 std::string line_with_end(std::string line) {
@@ -129,10 +142,8 @@ InstallerParameters parse_installer_parameters(const std::string& parameters) {
     return r;
 }
 
-std::string Programs::config_host_path(Machine& m) {
-    const auto* pd = m.folders.find("ProgramData");
-    fs::path base = m.sandbox.host_path(pd ? pd->windows_path : std::string("C:\\ProgramData"));
-    return (base / "Sablewick" / "Sablewick Remote" / "SablewickRemote.cfg").string();
+std::string Programs::taskkill_host_path(Machine& m) {
+    return (m.sandbox.host_path(m.folders.system_path()) / "taskkill.exe").string();
 }
 
 void Programs::run_taskkill(Machine& m, Process& p) {
@@ -226,40 +237,37 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
         code = kMsiPackageInvalid;
         trail += "MSI (c): This installation package could not be opened.\r\n";
     } else {
-        const fs::path cfg = config_host_path(m);
         for (const auto& e : installer.effects) {
+            check_effect(e);
             std::string what;
             bool ok = true;
-            if (e.contains("tray_port_line")) {
+            auto named = [&e](const char* key) { return e[key].get<std::string>(); };
+            if (e.contains("replace_line")) {
+                const std::string file = named("replace_line");
+                const fs::path host = m.sandbox.host_path(file);
                 std::string text;
-                read_file(cfg, text);
-                ok = write_file(cfg, with_tray_port_line(text, line_with_end(e["tray_port_line"].get<std::string>())));
-                what = "tray-port line";
-            } else if (e.contains("write_config")) {
-                ok = write_file(cfg, e["write_config"].get<std::string>());
-                what = "configuration written";
-            } else if (e.contains("append_config")) {
+                read_file(host, text);
+                const std::string holding = named("holding");
+                ok = write_file(host, with_line(text, holding, line_with_end(named("line"))));
+                what = "line holding \"" + holding + "\" set in " + file;
+            } else if (e.contains("write_file")) {
+                ok = write_file(m.sandbox.host_path(named("write_file")),
+                                e.value("text", std::string()));
+                what = "file " + named("write_file") + " written";
+            } else if (e.contains("append_file")) {
+                const fs::path host = m.sandbox.host_path(named("append_file"));
                 std::string text;
-                read_file(cfg, text);
-                ok = write_file(cfg, text + e["append_config"].get<std::string>());
-                what = "configuration appended to";
-            } else if (e.contains("delete_config")) {
-                ok = fs::remove(cfg, ec) || !ec;
-                what = "configuration deleted";
-            } else if (e.contains("service")) {
+                read_file(host, text);
+                ok = write_file(host, text + e.value("text", std::string()));
+                what = "file " + named("append_file") + " appended to";
+            } else if (e.contains("delete_file")) {
+                ok = fs::remove(m.sandbox.host_path(named("delete_file")), ec) || !ec;
+                what = "file " + named("delete_file") + " deleted";
+            } else {
                 const auto& s = e["service"];
-                const std::string name = s.value("name", std::string("SablewickRemote"));
+                const std::string name = s["name"].get<std::string>();
                 m.services.apply(m, name, s);
                 what = "service " + name + " installed";
-            } else if (e.contains("write_file")) {
-                ok = write_file(m.sandbox.host_path(e["write_file"].get<std::string>()),
-                                e.value("text", std::string()));
-                what = "file " + e["write_file"].get<std::string>() + " written";
-            } else if (e.contains("delete_file")) {
-                ok = fs::remove(m.sandbox.host_path(e["delete_file"].get<std::string>()), ec) || !ec;
-                what = "file " + e["delete_file"].get<std::string>() + " deleted";
-            } else {
-                throw std::runtime_error("profile: unknown installer effect " + e.dump());
             }
             d["effects"].push_back({{"effect", what}, {"ok", ok}});
             trail += "MSI (s): " + what + (ok ? "" : " FAILED") + "\r\n";
@@ -274,7 +282,7 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
         text += "Property(C): UILevel = " + params.ui + "\r\n";
         for (const auto& [k, v] : params.properties) text += "Property(S): " + k + " = " + v + "\r\n";
         text += trail;
-        text += "MSI (s): Product: Sablewick Remote -- Installation ended with exit code " + std::to_string(code) + ".\r\n";
+        text += "MSI (s): Installation ended with exit code " + std::to_string(code) + ".\r\n";
         if (installer.hang) text += "MSI (s): Waiting for an action that does not return.\r\n";
         else text += "=== Verbose logging stopped ===\r\n";
         d["log_written"] = write_file(log, text);
@@ -282,30 +290,31 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
     finish(code);
 }
 
-void Programs::load(const nlohmann::json& s, Machine&) {
+void Programs::load(const nlohmann::json& s, Machine& m) {
     if (!s.is_null() && !s.is_object()) throw std::runtime_error("profile: \"programs\" must be an object");
     const nlohmann::json none = nlohmann::json::object();
     const auto& j = s.is_object() ? s : none;
 
     const auto& tk = j.value("taskkill", none);
-    taskkill.present = tk.value("present", taskkill.present);
+    const fs::path system_taskkill = taskkill_host_path(m);
+    std::error_code missing;
+    if (tk.value("present", true) && fs::is_directory(system_taskkill.parent_path(), missing)
+        && !fs::exists(system_taskkill, missing))
+        write_file(system_taskkill, "the system's taskkill.exe\r\n");
     taskkill.duration_ms = tk.value("duration_ms", taskkill.duration_ms);
     taskkill.hang = tk.value("hang", taskkill.hang);
     taskkill.returns_process_handle = tk.value("process_handle", taskkill.returns_process_handle);
 
     const auto& mi = j.value("msiexec", none);
+    installer.associated = mi.value("associated", installer.associated);
     installer.exit_code = mi.value("exit_code", installer.exit_code);
     installer.duration_ms = mi.value("duration_ms", installer.duration_ms);
     installer.hang = mi.value("hang", installer.hang);
     installer.returns_process_handle = mi.value("process_handle", installer.returns_process_handle);
     installer.check_package = mi.value("check_package", installer.check_package);
     installer.effects = nlohmann::json::array();
-    if (!mi.contains("tray_port_line") && !mi.contains("effects"))
-        installer.effects.push_back({{"tray_port_line", kDefaultTrayPortLine}});
-    if (mi.contains("tray_port_line") && !mi["tray_port_line"].is_null())
-        installer.effects.push_back({{"tray_port_line", mi["tray_port_line"]}});
     for (const auto& e : mi.value("effects", nlohmann::json::array())) {
-        if (!e.is_object()) throw std::runtime_error("profile: an installer effect is an object");
+        check_effect(e);
         installer.effects.push_back(e);
     }
 

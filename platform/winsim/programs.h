@@ -22,21 +22,26 @@ inline constexpr DWORD kMsiInvalidCommandLine = 1639;
 inline constexpr DWORD kMsiPackageInvalid = 1620;
 inline constexpr DWORD kMsiLogFailure = 1622;
 
+// The system's taskkill.exe is a file of the system folder (made at load
+// unless the profile says it is not there); the shell runs the stand-in for
+// that file, found by its path or by the shell's search for the bare name.
 struct TaskkillScript {
-    bool present = true;            // "taskkill.exe" can be started at all
     std::uint64_t duration_ms = 300;
     bool hang = false;              // never ends (and ends nothing)
     bool returns_process_handle = true;  // false: the shell launch gives no hProcess
 };
 
 struct InstallerScript {
+    // The ".msi" type has the Windows Installer's open command registered;
+    // without it the shell has no program to open a package with.
+    bool associated = true;
     DWORD exit_code = 0;
     std::uint64_t duration_ms = 42000;
     bool hang = false;              // never ends within 30 minutes, nor after
     bool returns_process_handle = true;  // false: the shell launch gives no hProcess
     bool check_package = true;      // a file without the MSI signature fails with 1620
-    // What the installer does to the machine, in order (see docs); the
-    // default leaves a "tray-port" line in the configuration file.
+    // What the installer does to the machine, in order (see docs): each
+    // effect names the file or the service it acts on. None by default.
     nlohmann::json effects = nlohmann::json::array();
 };
 
@@ -73,9 +78,8 @@ struct Programs {
     void run_taskkill(Machine& m, Process& p);
     void run_installer(Machine& m, Process& p, const std::string& package_host_path);
 
-    // The agent's configuration file as a host path:
-    // <ProgramData>\Sablewick\Sablewick Remote\SablewickRemote.cfg.
-    static std::string config_host_path(Machine& m);
+    // The system's taskkill.exe, as a host path in the system folder.
+    static std::string taskkill_host_path(Machine& m);
 
     // Profile section "programs": {"taskkill": {...}, "msiexec": {...},
     // "elevated_copy": {...}}; see docs/simulated-windows.md.

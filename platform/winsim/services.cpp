@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace winsim {
@@ -25,6 +26,28 @@ const std::pair<const char*, DWORD> kStates[] = {
 
 bool is_drive_path(const std::string& p, std::size_t at) {
     return p.size() >= at + 2 && std::isalpha(static_cast<unsigned char>(p[at])) && p[at + 1] == ':';
+}
+
+// A path as the program is to see it. A drive path is mapped into the
+// sandbox. A drive-relative one ("C:Agent\svc.exe") names, on Windows, a
+// place below the folder current on that drive: on the current folder's
+// drive the text after the drive letter, which the host resolves against
+// the current folder as Windows does; on another drive (a process keeps no
+// current folder there) below its root, named from the current folder. Both
+// stay relative, as the program would get them. Anything else (a relative
+// path, a host path) stays as it stands.
+std::string map_path(Machine& m, const std::string& path) {
+    if (!is_drive_path(path, 0)) return path;
+    if (path.size() > 2 && (path[2] == '\\' || path[2] == '/'))
+        return m.sandbox.host_path(path).string();
+    const std::string rest = path.substr(2);
+    const std::string current = m.sandbox.windows_path(m.kernel.current_directory);
+    if (is_drive_path(current, 0)
+        && std::toupper(static_cast<unsigned char>(current[0]))
+               == std::toupper(static_cast<unsigned char>(path[0])))
+        return rest;
+    const std::filesystem::path root = m.sandbox.host_path(path.substr(0, 2) + "\\");
+    return (root.lexically_relative(m.kernel.current_directory) / rest).string();
 }
 
 std::string hex(std::uintptr_t v) {
@@ -53,13 +76,11 @@ std::string Services::map_binary_path(Machine& m, const std::string& text) {
         auto close = text.find('"', 1);
         std::string inner = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
         std::string rest = close == std::string::npos ? std::string() : text.substr(close);
-        if (!is_drive_path(inner, 0)) return text;
-        return "\"" + m.sandbox.host_path(inner).string() + rest;
+        return "\"" + map_path(m, inner) + rest;
     }
     // Unquoted: where the path ends is the very question an unquoted text
     // raises, so the whole text is mapped; its blanks stay where they are.
-    if (!is_drive_path(text, 0)) return text;
-    return m.sandbox.host_path(text).string();
+    return map_path(m, text);
 }
 
 SC_HANDLE Services::open(const Handle& h) {

@@ -62,7 +62,9 @@ struct Services {
     bool remove(const std::string& name);
 
     // The registered path text of a profile: the path in it ("C:\\...",
-    // quoted or not) is mapped into the sandbox, quotes and arguments kept.
+    // quoted or not) is mapped into the sandbox, quotes and arguments kept;
+    // a drive-relative path stays relative to the current folder, as Windows
+    // resolves it.
     static std::string map_binary_path(Machine& m, const std::string& text);
 
     // One open SC handle.

@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CommandLineParse, NonAsciiValueTheLocaleCannotHoldIsNotSwallowed) {
     // Not a parser error: the caller decides (wWinMain ends the run quietly).
-    EXPECT_ANY_THROW(Parse({L"--company_id", L"caf\u00e9"}));
+    EXPECT_ANY_THROW(Parse({L"--company_id", L"caf\u20ac"}));
 }
 
 // ---------------------------------------------------------------- re-launch

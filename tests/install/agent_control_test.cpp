@@ -6,11 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <string>
+
 namespace {
 
 using install_test::InstallTest;
+namespace fs = std::filesystem;
 
 using AgentControl = InstallTest;
+
+const char kSystemTaskkill[] = "C:\\Windows\\System32\\taskkill.exe";
 
 TEST_F(AgentControl, StopsBothProgramsThroughTaskkillHidden) {
     sablewick::StopAgentProcesses();
@@ -22,9 +29,9 @@ TEST_F(AgentControl, StopsBothProgramsThroughTaskkillHidden) {
     for (std::size_t i = 0; i < 2; ++i) {
         const auto& info = launches[i].args["pExecInfo"];
         EXPECT_EQ(info["cbSize"], 112);
-        EXPECT_EQ(info["fMask"], 0x40);
+        EXPECT_EQ(info["fMask"], SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI);
         EXPECT_EQ(info["lpVerb"], "open");
-        EXPECT_EQ(info["lpFile"], "taskkill.exe");
+        EXPECT_EQ(info["lpFile"], host_path(kSystemTaskkill).string());
         EXPECT_EQ(info["lpParameters"], parameters[i]);
         EXPECT_EQ(info["nShow"], 0);
         EXPECT_TRUE(info["hwnd"].is_null());
@@ -50,13 +57,73 @@ TEST_F(AgentControl, HangingTaskkillIsGivenFifteenSecondsEach) {
     expect_no_leaks();  // both handles closed although taskkill runs on
 }
 
-TEST_F(AgentControl, TaskkillThatCannotStartIsPassedOver) {
-    machine().programs.taskkill.present = false;
+// A taskkill that cannot be started is passed over without a word: neither
+// the program nor the shell shows anything, also in a silent run.
+TEST_F(AgentControl, TaskkillThatCannotStartIsPassedOverInSilence) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::size_t launches;
+    };
+    const Case cases[] = {
+        {"taskkill missing", [this] { fs::remove(host_path(kSystemTaskkill)); }, 2},
+        {"system folder unknown",
+         [this] { machine().faults.fail("GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(profile());
+        c.arrange();
+
+        sablewick::StopAgentProcesses();
+
+        EXPECT_EQ(calls("ShellExecuteExW").size(), c.launches);
+        EXPECT_TRUE(calls("WaitForSingleObject").empty());
+        EXPECT_TRUE(message_boxes().empty());
+        EXPECT_EQ(machine().processes.running(machine(), "SablewickTrayAgent.exe").size(), 1u);
+        expect_no_leaks();
+    }
+}
+
+// This program runs elevated in folders other users may have written to: a
+// taskkill.exe put in its current folder or beside it is never started, and
+// the system's own ends the agent's programs.
+TEST_F(AgentControl, PlantedTaskkillIsNeverStarted) {
+    const std::string downloads = "C:\\Users\\alice\\Downloads";
+    const std::string desktop = "C:\\Users\\alice\\Desktop";
+    for (const std::string& folder : {desktop, downloads}) {
+        SCOPED_TRACE(folder);
+        auto p = profile();
+        p["process"]["module_path"] = downloads + "\\SablewickAgentSetup.exe";
+        p["process"]["current_directory"] = desktop;
+        reset(p);
+        write_file(folder + "\\taskkill.exe", "planted\r\n");
+
+        sablewick::StopAgentProcesses();
+
+        const auto taskkill = started("taskkill.exe");
+        ASSERT_EQ(taskkill.size(), 2u);
+        for (const auto& run : taskkill) EXPECT_EQ(run->path, host_path(kSystemTaskkill).string());
+        EXPECT_TRUE(machine().processes.running(machine(), "SablewickTrayAgent.exe").empty());
+        expect_no_leaks();
+    }
+}
+
+// GetSystemDirectoryW says how much room a long system folder needs; the
+// path is asked for again with that room, not cut.
+TEST_F(AgentControl, LongSystemFolderIsAskedForAgain) {
+    std::string system = "C:\\Windows";
+    while (system.size() < 300) system += "\\folder";
+    auto p = profile();
+    p["folders"]["System"] = system;
+    reset(p);
 
     sablewick::StopAgentProcesses();
 
-    EXPECT_EQ(calls("ShellExecuteExW").size(), 2u);
-    EXPECT_TRUE(calls("WaitForSingleObject").empty());
+    const auto taskkill = started("taskkill.exe");
+    ASSERT_EQ(taskkill.size(), 2u);
+    EXPECT_EQ(taskkill[0]->path, host_path(system + "\\taskkill.exe").string());
+    EXPECT_TRUE(machine().processes.running(machine(), "SablewickTrayAgent.exe").empty());
     expect_no_leaks();
 }
 

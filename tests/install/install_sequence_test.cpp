@@ -17,6 +17,7 @@ using install_test::InstallTest;
 using install_test::kAgentFolder;
 using install_test::kConfig;
 using install_test::kSettings;
+using install_test::kTempFolder;
 using install_test::kTrayProgram;
 using install_test::Options;
 namespace fs = std::filesystem;
@@ -47,7 +48,9 @@ TEST_F(InstallSequence, FirstInstallationOnACleanMachine) {
     p["files"] = nlohmann::json::object();
     p["services"] = nlohmann::json::object();
     p["processes"]["running"] = nlohmann::json::array();
-    p["programs"]["msiexec"]["effects"] = {
+    // The package installs the agent's programs and its service besides
+    // leaving its port in the configuration file.
+    const nlohmann::json installs = {
         {{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
         {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
         {{"service",
@@ -56,6 +59,8 @@ TEST_F(InstallSequence, FirstInstallationOnACleanMachine) {
            {"state", "running"},
            {"stop_polls", 2}}}},
     };
+    auto& effects = p["programs"]["msiexec"]["effects"];
+    effects.insert(effects.end(), installs.begin(), installs.end());
     reset(p);
     const auto b = bootstrapper({false, false, false, "7D3A90C4-5B21-4E8F-9A6C-0F12B3E4D5A6"});
 
@@ -313,6 +318,36 @@ TEST_F(InstallSequence, TemplateThatCannotBeHadKeepsTheFileItWouldReplace) {
         EXPECT_EQ(read_file(kConfig), config);
         if (c.settingsKept) EXPECT_EQ(read_file(kSettings), kInstalledSettings);
         else EXPECT_EQ(read_file(kSettings).value_or("").size(), 146u);
+        expect_no_leaks();
+    }
+}
+
+// A temporary folder that is no folder, a file of its name or nothing at
+// all, is the runtime's own report (Windows' runtime words it alike): no
+// package is unpacked and the installer does not run.
+TEST_F(InstallSequence, TemporaryFolderThatIsNoFolderIsReported) {
+    const struct {
+        const char* name;
+        std::optional<std::string> file;  // at the folder's path
+        const char* report;
+    } cases[] = {
+        {"a file", "not a folder", "temp_directory_path: Not a directory"},
+        {"missing", std::nullopt, "temp_directory_path: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        nlohmann::json p = profile();
+        p["folders"]["Temp"] = {{"path", kTempFolder}, {"exists", false}};
+        if (c.file) p["files"][kTempFolder] = *c.file;
+        reset(p);
+
+        EXPECT_EQ(install(), -1);
+
+        ASSERT_EQ(message_boxes().size(), 1u);
+        const std::string text = message_boxes()[0].text_utf8();
+        EXPECT_NE(text.find(c.report), std::string::npos) << text;
+        EXPECT_EQ(read_file(kTempFolder), c.file);
+        EXPECT_TRUE(started("msiexec.exe").empty());
         expect_no_leaks();
     }
 }

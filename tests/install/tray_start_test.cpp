@@ -102,6 +102,33 @@ TEST_F(TrayStart, FolderFromTheServicesPathText) {
     }
 }
 
+// A service path that is not absolute would send the tray program's search
+// to this program's current folder, which is not the agent's and may be
+// one anybody can write to: nothing is started. Forward slashes are
+// separators on Windows too, and the only ones on the host.
+TEST_F(TrayStart, RelativeServicePathStartsNothing) {
+    const char* const texts[] = {
+        "Sablewick/SablewickRemote.exe",
+        "./Sablewick/SablewickRemote.exe",
+        "C:Sablewick/SablewickRemote.exe",  // relative to the current folder of C:
+        "\"Sablewick/SablewickRemote.exe\" -service",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        auto p = profile();
+        p["process"]["current_directory"] = "C:\\";
+        reset(p);
+        write_file("C:\\Sablewick\\SablewickTrayAgent.exe", "planted\r\n");
+        set_service_path(text);
+
+        start();
+
+        EXPECT_TRUE(started_paths().empty());
+        EXPECT_TRUE(message_boxes().empty());
+        expect_no_leaks();
+    }
+}
+
 TEST_F(TrayStart, NothingStartsAndEverythingIsReleased) {
     struct Case {
         const char* name;

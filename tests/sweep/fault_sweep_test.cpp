@@ -1,27 +1,41 @@
 // The fault sweep: every road of the program runs once on a fresh simulated
 // machine, and then once more for every platform call and every file
 // operation it made, with that one call or operation failing as Windows lets
-// it fail. Whatever fails, the run must end as the program promises: through
-// its own reports rather than wWinMain's last resort, at most one message box
+// it fail.
+//
+// The run without a fault must end as its road promises (the installation
+// completed, one report, a re-launch, or nothing at all), and on the roads
+// that touch files the file operations must have reached the model and been
+// failed one by one. Whatever fails, a run must end through the program's own
+// reports rather than wWinMain's last resort, with at most one message box
 // (none when silent), nothing left held, no temporary package or side file
-// left behind, and the agent's two files either untouched or whole. A failure
-// in a best-effort step (taskkill, making the installer log's folder, the
-// configuration's write-back, the service's restart, the tray program's
-// start, the temporary package's removal) shows nothing of its own, and the
-// steps after it still run.
+// left behind, no program planted at C:\Program.exe started, and the agent's
+// two files either untouched or whole. A failure in a best-effort step
+// (taskkill, making the installer log's folder, the configuration's
+// write-back, the service's restart, the tray program's start, the temporary
+// package's removal) shows nothing of its own, and the road still ends as it
+// promises, but for what that step itself was to do.
+//
+// Which step a call belongs to is read from the call itself: the file it
+// launches, the service its handle was opened for, the file it names, and
+// what the machine knew at that moment (whether the installer had ended on
+// the virtual clock), never from where it stands among the program's calls.
 #include "support/machine_fixture.h"
 
 #include "platform/win32.h"
 #include "platform/winsim/machine.h"
 #include "snet/types/settings_archive.hpp"
 
+#include <boost/uuid/string_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -41,6 +55,9 @@ const std::string kConfig = kDataFolder + "\\SablewickRemote.cfg";
 const std::string kSettings = kDataFolder + "\\SablewickRemote.dat";
 const std::string kTempFolder = "C:\\Users\\alice\\AppData\\Local\\Temp";
 const std::string kAgentFolder = "C:\\Program Files\\Sablewick\\Sablewick Remote";
+const std::string kTrayProgram = kAgentFolder + "\\SablewickTrayAgent.exe";
+const std::string kPlanted = "C:\\Program.exe";
+const std::string kAgentService = "SablewickRemote";
 const std::string kCompany = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 // What an installed agent's files hold before an update or a reinstallation.
@@ -49,246 +66,524 @@ const char kInstalledSettings[] =
     "22 serialization::archive 13 0 2 7d3a90c4-5b21-4e8f-9a6c-0f12b3e4d5a6 "
     "b2cdac20-187f-6fc0-0f51-c10147f7d51b 1 00000000-0000-0000-0000-000000000000\r\n";
 
+// ---------------------------------------------------------------- machines
+
+// A machine as pieces of a profile over the default one (an elevated
+// administrator, the agent installed and running, alice at the console),
+// merged in order, and what is done to the built machine before the run.
+// Pieces add up with +.
+struct State {
+    std::vector<nlohmann::json> patches;
+    std::vector<std::function<void(winsim::Machine&)>> setup;
+};
+
+State operator+(State a, const State& b) {
+    a.patches.insert(a.patches.end(), b.patches.begin(), b.patches.end());
+    a.setup.insert(a.setup.end(), b.setup.begin(), b.setup.end());
+    return a;
+}
+
+State Patch(nlohmann::json patch) { return State{{std::move(patch)}, {}}; }
+
+// The agent's configuration and settings files as an installed agent has them.
+State AgentFiles() {
+    return Patch(
+        {{"files",
+          {{kConfig, {{"text", kUsersConfig}}}, {kSettings, {{"text", kInstalledSettings}}}}}});
+}
+
+// No agent at all: the installer brings its programs and its service.
+State NoAgent() {
+    return Patch(
+        {{"files", nullptr},
+         {"services", nullptr},
+         {"processes", {{"running", nlohmann::json::array()}}},
+         {"programs",
+          {{"msiexec",
+            {{"effects",
+              {{{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
+               {{"write_file", kTrayProgram}, {"text", "tray\r\n"}},
+               {{"service",
+                 {{"name", kAgentService},
+                  {"binary_path", "\"" + kAgentFolder + "\\SablewickRemote.exe\""},
+                  {"state", "running"},
+                  {"stop_polls", 2}}}}}}}}}}});
+}
+
+// The program carries no package.
+State BrokenImage() {
+    return Patch({{"modules", {{"resources", {{"remove", {{{"type", "MSI"}, {"id", 102}}}}}}}}});
+}
+
+State ReadOnly(const std::string& file) {
+    return Patch({{"files", {{file, {{"read_only", true}}}}}});
+}
+
+// The running service holds |file| open, sharing reading only.
+State HeldByService(const std::string& file) {
+    return Patch({{"services", {{kAgentService, {{"open_files", {file}}}}}}});
+}
+
+State InstallerHangs() { return Patch({{"programs", {{"msiexec", {{"hang", true}}}}}}); }
+
+// taskkill hangs and the service never stops, all on the virtual clock.
+State AgentUnresponsive() {
+    return Patch({{"programs", {{"taskkill", {{"hang", true}}}}},
+                  {"services", {{kAgentService, {{"stop_polls", "never"}}}}}});
+}
+
+// The service registered without quotes around a path with blanks (also by
+// the installer), and a program planted where such a path is found first.
+State UnquotedServicePath() {
+    const std::string unquoted = kAgentFolder + "\\SablewickRemote.exe";
+    return Patch({{"files", {{kPlanted, "planted\r\n"}}},
+                  {"services", {{kAgentService, {{"binary_path", unquoted}}}}},
+                  {"programs",
+                   {{"msiexec",
+                     {{"effects",
+                       {{{"service", {{"name", kAgentService}, {"binary_path", unquoted}}}}}}}}}}});
+}
+
+State ConsentDeclined() { return Patch({{"security", {{"consent", "decline"}}}}); }
+
+// ---------------------------------------------------------------- ends
+
+// How the run without a fault ends.
+struct End {
+    enum class Kind { completed, report, relaunch, nothing };
+    Kind kind;
+    // A report's message box holds each of these (unless the run is silent,
+    // when nothing is shown and only the stop can be seen).
+    std::vector<std::string> says;
+
+    std::string describe() const {
+        static const char* const names[] = {"installation completed", "one report", "a re-launch",
+                                            "nothing"};
+        return names[static_cast<int>(kind)];
+    }
+};
+
+// The installer ran to its end with success; the service was stopped and
+// started after it unless the run is an update; the tray program was started
+// in the console user's session after it where the account can do that
+// (only local system gets the console user's token).
+End Completed() { return {End::Kind::completed, {}}; }
+End Report(std::vector<std::string> says) { return {End::Kind::report, std::move(says)}; }
+// The program started an elevated copy of itself and did nothing else.
+End Relaunch() { return {End::Kind::relaunch, {}}; }
+End Nothing() { return {End::Kind::nothing, {}}; }
+
 // ---------------------------------------------------------------- roads
+
+const std::string kLocalSystem = "local_system";
+const std::string kAdministrator = "elevated_administrator";
+const std::string kFilteredAdministrator = "filtered_administrator";
+const std::string kStandardUser = "standard_user";
 
 struct Road {
     std::string name;
     std::vector<std::wstring> args;
-    std::string token;           // the process token's kind
-    bool consent = true;         // the answer to the consent prompt
-    bool cleanMachine = false;   // no agent at all: the installer brings it
-    bool brokenImage = false;    // the program carries no package
-    bool silent = false;
-    bool update = false;
-    std::optional<std::string> companyId;
-    std::optional<std::string> config;    // the files before the run
-    std::optional<std::string> settings;
-    bool settingsReadOnly = false;
-    bool serviceHoldsConfig = false;      // open without delete or write sharing
-    nlohmann::json patch;                 // merged into the profile
+    std::string account;  // the process token's kind
+    State machine;
+    End end;
 
-    bool rights() const { return token == "local_system" || token == "elevated_administrator"; }
+    bool has(const std::wstring& option) const {
+        return std::find(args.begin(), args.end(), option) != args.end();
+    }
+    bool silent() const { return has(L"--silent"); }
+    bool update() const { return has(L"--update"); }
+    bool rights() const { return account == kLocalSystem || account == kAdministrator; }
+
+    // The company identity the settings file must hold, when the run names
+    // one that can be read.
+    std::optional<std::string> companyId() const {
+        const std::wstring option = L"--company_id";
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            std::wstring value;
+            if (args[i] == option && i + 1 < args.size())
+                value = args[i + 1];
+            else if (args[i].rfind(option + L"=", 0) == 0)
+                value = args[i].substr(option.size() + 1);
+            else
+                continue;
+            try {
+                return boost::uuids::to_string(boost::uuids::string_generator()(value));
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+
+    nlohmann::json profile() const {
+        nlohmann::json p = winsim::Machine::default_profile();
+        p["security"]["token"] = account;
+        for (const auto& patch : machine.patches) p.merge_patch(patch);
+        return p;
+    }
 };
 
-std::vector<Road> Roads() {
-    std::vector<Road> roads;
-    {
-        Road r;
-        r.name = "first installation";
-        r.token = "local_system";
-        r.cleanMachine = true;
-        r.args = {L"--company_id", L"0F8FAD5B-D9CB-469F-A165-70867728950E"};
-        r.companyId = kCompany;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "update with both files";
-        r.token = "local_system";
-        r.update = true;
-        r.args = {L"--update"};
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "update without the files";
-        r.token = "local_system";
-        r.update = true;
-        r.args = {L"--update", L"--notray"};
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "silent reinstallation";
-        r.token = "local_system";
-        r.silent = true;
-        r.args = {L"--silent", L"--company_id=" + winsim::from_utf8(kCompany)};
-        r.companyId = kCompany;
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "interactive reinstallation";
-        r.token = "elevated_administrator";
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        roads.push_back(r);
-    }
-    {
-        // A broken image: the failure report itself meets the faults.
-        Road r;
-        r.name = "interactive run of a broken image";
-        r.token = "local_system";
-        r.brokenImage = true;
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        roads.push_back(r);
-    }
-    {
+// Every road of the program: one row each.
+const std::vector<Road>& Roads() {
+    const std::wstring company = winsim::from_utf8(kCompany);
+    static const std::vector<Road> roads = {
+        // name, arguments, account, machine, end
+        {"first installation",
+         {L"--company_id", L"0F8FAD5B-D9CB-469F-A165-70867728950E"},
+         kLocalSystem,
+         NoAgent(),
+         Completed()},
+        {"update with both files", {L"--update"}, kLocalSystem, AgentFiles(), Completed()},
+        {"update without the files", {L"--update", L"--notray"}, kLocalSystem, {}, Completed()},
+        {"silent reinstallation",
+         {L"--silent", L"--company_id=" + company},
+         kLocalSystem,
+         AgentFiles(),
+         Completed()},
+        {"interactive reinstallation", {}, kAdministrator, AgentFiles(), Completed()},
+        // The failure report itself meets the faults.
+        {"interactive run of a broken image",
+         {},
+         kLocalSystem,
+         AgentFiles() + BrokenImage(),
+         Report({"resource type cannot be found"})},
         // Windows refuses to replace a file its service holds open.
-        Road r;
-        r.name = "reinstallation while the service holds its configuration";
-        r.token = "elevated_administrator";
-        r.args = {L"--company_id=" + winsim::from_utf8(kCompany)};
-        r.companyId = kCompany;
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.serviceHoldsConfig = true;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "silent reinstallation over a read-only settings file";
-        r.token = "local_system";
-        r.silent = true;
-        r.args = {L"--silent"};
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.settingsReadOnly = true;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "update over a read-only settings file";
-        r.token = "local_system";
-        r.update = true;
-        r.args = {L"--update"};
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.settingsReadOnly = true;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "installer that never ends";
-        r.token = "local_system";
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.patch = {{"programs", {{"msiexec", {{"hang", true}}}}}};
-        roads.push_back(r);
-    }
-    {
-        // taskkill hangs and the service never stops, all on the virtual clock.
-        Road r;
-        r.name = "agent that does not answer";
-        r.token = "local_system";
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.patch = {{"programs", {{"taskkill", {{"hang", true}}}}},
-                   {"services", {{"SablewickRemote", {{"stop_polls", "never"}}}}}};
-        roads.push_back(r);
-    }
-    {
-        // A service registered without quotes around a path with blanks,
-        // and a program planted where such a path is found first.
-        const std::string unquoted = kAgentFolder + "\\SablewickRemote.exe";
-        Road r;
-        r.name = "unquoted service path";
-        r.token = "local_system";
-        r.silent = true;
-        r.args = {L"--silent"};
-        r.config = kUsersConfig;
-        r.settings = kInstalledSettings;
-        r.patch = {{"files", {{"C:\\Program.exe", "planted\r\n"}}},
-                   {"services", {{"SablewickRemote", {{"binary_path", unquoted}}}}},
-                   {"programs",
-                    {{"msiexec",
-                      {{"effects", {{{"service", {{"name", "SablewickRemote"}, {"binary_path", unquoted}}}}}}}}}}};
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "without rights, consent given";
-        r.token = "filtered_administrator";
-        r.args = {L"--update", L"--company_id", L"A B"};
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "without rights, consent declined";
-        r.token = "standard_user";
-        r.consent = false;
-        roads.push_back(r);
-    }
-    {
-        Road r;
-        r.name = "without rights, silent";
-        r.token = "standard_user";
-        r.silent = true;
-        r.args = {L"--silent"};
-        roads.push_back(r);
-    }
+        {"reinstallation while the service holds its configuration",
+         {L"--company_id=" + company},
+         kAdministrator,
+         AgentFiles() + HeldByService(kConfig),
+         Report({"Unable to create", "SablewickRemote.cfg"})},
+        {"silent reinstallation over a read-only settings file",
+         {L"--silent"},
+         kLocalSystem,
+         AgentFiles() + ReadOnly(kSettings),
+         Report({"Unable to create", "SablewickRemote.dat"})},
+        {"update over a read-only settings file",
+         {L"--update"},
+         kLocalSystem,
+         AgentFiles() + ReadOnly(kSettings),
+         Completed()},
+        {"installer that never ends",
+         {},
+         kLocalSystem,
+         AgentFiles() + InstallerHangs(),
+         Report({"did not finish within 30 minutes"})},
+        {"agent that does not answer",
+         {},
+         kLocalSystem,
+         AgentFiles() + AgentUnresponsive(),
+         Completed()},
+        {"unquoted service path",
+         {L"--silent"},
+         kLocalSystem,
+         AgentFiles() + UnquotedServicePath(),
+         Completed()},
+        {"without rights, consent given",
+         {L"--update", L"--company_id", L"A B"},
+         kFilteredAdministrator,
+         {},
+         Relaunch()},
+        {"without rights, consent declined", {}, kStandardUser, ConsentDeclined(), Nothing()},
+        {"without rights, silent", {L"--silent"}, kStandardUser, {}, Nothing()},
+    };
     return roads;
 }
 
-nlohmann::json ProfileOf(const Road& road) {
-    nlohmann::json p = winsim::Machine::default_profile();
-    p["security"]["token"] = road.token;
-    p["security"]["consent"] = road.consent ? "accept" : "decline";
-    if (road.cleanMachine) {
-        p["files"] = nlohmann::json::object();
-        p["services"] = nlohmann::json::object();
-        p["processes"]["running"] = nlohmann::json::array();
-        p["programs"]["msiexec"]["effects"] = {
-            {{"write_file", kAgentFolder + "\\SablewickRemote.exe"}, {"text", "service\r\n"}},
-            {{"write_file", kAgentFolder + "\\SablewickTrayAgent.exe"}, {"text", "tray\r\n"}},
-            {{"service",
-              {{"name", "SablewickRemote"},
-               {"binary_path", "\"" + kAgentFolder + "\\SablewickRemote.exe\""},
-               {"state", "running"},
-               {"stop_polls", 2}}}},
-        };
+// ---------------------------------------------------------------- what a run left
+
+// What a run left: its calls, what the user saw, and the machine afterwards.
+struct Outcome {
+    std::vector<CallRecord> calls;
+    std::vector<std::string> boxes;  // every box's text, the shell's dialogs included
+    std::size_t shellDialogs = 0;
+    std::vector<std::string> leaks, problems;
+    std::optional<std::string> config, settings;              // after the run
+    std::optional<std::string> configBefore, settingsBefore;  // before it
+    std::string configTemplate, settingsTemplate;
+    std::vector<std::string> tempPackages, strayFiles;
+    std::vector<winsim::Process> started;          // what the program started, in order
+    std::string ownProgram, trayProgram, planted;  // host paths
+    bool agentService = false;                     // the agent's service is installed
+    bool trayProgramThere = false;
+    std::optional<DWORD> consoleUserSession;  // a user's session at the console
+
+    // The Windows Installer the program started, if any.
+    const winsim::Process* installer() const {
+        for (const auto& p : started)
+            if (p.started_by == "ShellExecuteExW" && winsim::iequals(p.image, "msiexec.exe"))
+                return &p;
+        return nullptr;
     }
-    if (road.brokenImage)
-        p["modules"]["resources"]["remove"] = nlohmann::json::array({{{"type", "MSI"}, {"id", 102}}});
-    if (road.config) p["files"][kConfig] = {{"text", *road.config}};
-    if (road.settings) p["files"][kSettings] = {{"text", *road.settings}, {"read_only", road.settingsReadOnly}};
-    if (road.serviceHoldsConfig)
-        p["services"]["SablewickRemote"]["open_files"] = nlohmann::json::array({kConfig});
-    if (!road.patch.is_null()) p.merge_patch(road.patch);
-    return p;
+    std::optional<std::uint64_t> installerEnd() const {
+        const winsim::Process* p = installer();
+        return p ? p->end_ms : std::nullopt;
+    }
+};
+
+std::optional<std::string> Slurp(const fs::path& p) {
+    std::error_code ec;
+    if (!fs::is_regular_file(p, ec)) return std::nullopt;
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ResourceBytes(const winsim::Machine& m, const std::wstring& type, unsigned id) {
+    auto r = m.modules.find_resource(winsim::ResourceKey::of_name(type),
+                                     winsim::ResourceKey::of_id(id));
+    return r ? std::string(reinterpret_cast<const char*>(r->data), r->size) : std::string();
+}
+
+// ---------------------------------------------------------------- steps
+
+// The steps of the program a call can belong to. The failures of the first
+// three must reach the user; those of the best-effort steps must show
+// nothing and stop nothing.
+enum class Step {
+    other,
+    folder,     // the known-folder lookups
+    resource,   // the lookups of the package, the template and the settings record
+    installer,  // the installer's launch, wait and close
+    relaunch,   // the elevated copy's launch
+    taskkill,
+    log_folder,  // making the installer log's folder
+    write_back,  // the configuration file after the installer
+    service_restart,
+    tray,  // the tray program's start, with the lookup of the agent's folder
+    package_removal,
+};
+
+const char* NameOf(Step s) {
+    static const char* const names[] = {
+        "other",          "folder",     "resource",   "installer",       "re-launch",
+        "taskkill",       "log folder", "write-back", "service restart", "tray program start",
+        "package removal"};
+    return names[static_cast<int>(s)];
+}
+
+bool MustReport(Step s) { return s == Step::folder || s == Step::resource || s == Step::installer; }
+
+bool BestEffort(Step s) {
+    return s == Step::taskkill || s == Step::log_folder || s == Step::write_back
+           || s == Step::service_restart || s == Step::tray || s == Step::package_removal;
+}
+
+// An argument of a call record; null when the record has none.
+const nlohmann::json& Arg(const nlohmann::json& args, const char* key) {
+    static const nlohmann::json none;
+    const auto it = args.find(key);
+    return it == args.end() ? none : *it;
+}
+
+std::string Text(const nlohmann::json& value) {
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+std::optional<std::uint64_t> HandleOf(const nlohmann::json& value) {
+    if (value.is_number_unsigned()) return value.get<std::uint64_t>();
+    if (value.is_number_integer()) return static_cast<std::uint64_t>(value.get<std::int64_t>());
+    return std::nullopt;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && winsim::iequals(text.substr(text.size() - end.size()), end);
+}
+
+// The file a ShellExecuteExW call launches, by its name alone: taskkill is
+// the same program whether named bare or by its full path.
+std::string LaunchedFileName(const CallRecord& c) {
+    return winsim::file_name_of(Text(Arg(Arg(c.args, "pExecInfo"), "lpFile")));
+}
+
+// The temporary package: sablewick_remote_<pid>_<tick>.msi.
+bool IsTempPackage(const std::string& name) {
+    return name.rfind("sablewick_remote_", 0) == 0 && EndsWith(name, ".msi");
+}
+
+// The configuration file, or one of the side files its replacement writes
+// (SablewickRemote.cfg.new, SablewickRemote.cfg.<pid>-<n>.new).
+bool IsConfigOrItsSideFile(const std::string& name) {
+    const std::string config = "SablewickRemote.cfg";
+    return winsim::iequals(name, config)
+           || (name.rfind(config + ".", 0) == 0 && EndsWith(name, ".new"));
+}
+
+// The step each call of |run| belongs to. Handles carry the step of the call
+// that opened them (the service handle that of the service and the rights it
+// was opened with); a file operation on the configuration belongs to the
+// write-back once the installer has ended on the virtual clock.
+std::vector<Step> StepsOf(const Outcome& run) {
+    const auto& calls = run.calls;
+    const auto installerEnd = run.installerEnd();
+    auto fileStep = [&](const CallRecord& c, const std::string& path) {
+        const std::string name = winsim::file_name_of(path);
+        if (installerEnd && c.clock_ms >= *installerEnd && IsConfigOrItsSideFile(name))
+            return Step::write_back;
+        return Step::other;
+    };
+
+    std::vector<Step> steps(calls.size(), Step::other);
+    std::map<std::uint64_t, Step> kernelHandles, resources, services;
+    std::map<std::uint64_t, std::size_t> managers;  // an SC manager handle: the call that opened it
+    auto lookup = [](const std::map<std::uint64_t, Step>& handles, const nlohmann::json& value) {
+        const auto h = HandleOf(value);
+        if (!h) return Step::other;
+        const auto it = handles.find(*h);
+        return it == handles.end() ? Step::other : it->second;
+    };
+    auto keep = [](std::map<std::uint64_t, Step>& handles, const nlohmann::json& value, Step s) {
+        if (const auto h = HandleOf(value); h && *h != 0) handles[*h] = s;
+    };
+
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const CallRecord& c = calls[i];
+        const nlohmann::json& a = c.args;
+        Step& s = steps[i];
+        const std::string& n = c.call;
+        if (c.file) {
+            const std::string path = a.value("path", std::string());
+            const std::string name = winsim::file_name_of(path);
+            if (n == "remove" && IsTempPackage(name))
+                s = Step::package_removal;
+            else if (n == "mkdir" && winsim::iequals(name, "SablewickRemote Msi"))
+                s = Step::log_folder;
+            else
+                s = fileStep(c, path);
+        } else if (n == "SHGetKnownFolderPath" || n == "SHGetFolderPathW") {
+            s = Step::folder;
+        } else if (n == "GetSystemDirectoryW") {
+            s = Step::taskkill;  // the program asks for it only to find taskkill
+        } else if (n == "FindResourceW") {
+            const nlohmann::json& type = Arg(a, "lpType");
+            if (type == "MSI" || type == "CFG" || type == "DAT") s = Step::resource;
+            keep(resources, c.result, s);
+        } else if (n == "SizeofResource" || n == "LoadResource") {
+            s = lookup(resources, Arg(a, "hResInfo"));
+        } else if (n == "ShellExecuteExW") {
+            const std::string file = LaunchedFileName(c);
+            if (winsim::iequals(file, "taskkill.exe"))
+                s = Step::taskkill;
+            else if (EndsWith(file, ".msi"))
+                s = Step::installer;
+            else if (winsim::iequals(Text(Arg(Arg(a, "pExecInfo"), "lpVerb")), "runas"))
+                s = Step::relaunch;
+            keep(kernelHandles, Arg(Arg(a, "pExecInfo"), "hProcess"), s);
+        } else if (n == "WaitForSingleObject") {
+            s = lookup(kernelHandles, Arg(a, "hHandle"));
+        } else if (n == "CloseHandle") {
+            s = lookup(kernelHandles, Arg(a, "hObject"));
+            if (const auto h = HandleOf(Arg(a, "hObject"))) kernelHandles.erase(*h);
+        } else if (n == "CreateFileW") {
+            s = fileStep(c, a.value("lpFileName", std::string()));
+            keep(kernelHandles, c.result, s);
+        } else if (n == "WriteFile" || n == "FlushFileBuffers") {
+            s = lookup(kernelHandles, Arg(a, "hFile"));
+        } else if (n == "GetFileAttributesW" || n == "DeleteFileW") {
+            s = fileStep(c, a.value("lpFileName", std::string()));
+        } else if (n == "MoveFileExW") {
+            s = fileStep(c, a.value("lpExistingFileName", std::string()));
+            if (s == Step::other) s = fileStep(c, a.value("lpNewFileName", std::string()));
+        } else if (n == "WTSGetActiveConsoleSessionId" || n == "WTSQueryUserToken"
+                   || n == "DuplicateTokenEx" || n == "CreateEnvironmentBlock"
+                   || n == "DestroyEnvironmentBlock" || n == "CreateProcessAsUserW") {
+            s = Step::tray;
+            keep(kernelHandles, Arg(a, "phToken"), s);
+            keep(kernelHandles, Arg(a, "phNewToken"), s);
+            keep(kernelHandles, Arg(Arg(a, "lpProcessInformation"), "hProcess"), s);
+            keep(kernelHandles, Arg(Arg(a, "lpProcessInformation"), "hThread"), s);
+        } else if (n == "OpenSCManagerW") {
+            if (const auto h = HandleOf(c.result); h && *h != 0) managers[*h] = i;
+        } else if (n == "OpenServiceW") {
+            if (winsim::iequals(a.value("lpServiceName", std::string()), kAgentService)) {
+                const auto access = a.value("dwDesiredAccess", 0u);
+                s = (access & (SERVICE_START | SERVICE_STOP)) != 0 ? Step::service_restart
+                                                                   : Step::tray;
+            }
+            keep(services, c.result, s);
+            // The manager belongs to the step of the service it opened.
+            if (const auto m = HandleOf(Arg(a, "hSCManager"))) {
+                const auto it = managers.find(*m);
+                if (it != managers.end() && steps[it->second] == Step::other) steps[it->second] = s;
+            }
+        } else if (n == "ControlService" || n == "QueryServiceStatusEx" || n == "StartServiceW"
+                   || n == "QueryServiceConfigW") {
+            s = lookup(services, Arg(a, "hService"));
+        } else if (n == "CloseServiceHandle") {
+            const auto h = HandleOf(Arg(a, "hSCObject"));
+            if (h && managers.count(*h)) {
+                s = steps[managers[*h]];
+                managers.erase(*h);
+            } else {
+                s = lookup(services, Arg(a, "hSCObject"));
+                if (h) services.erase(*h);
+            }
+        }
+    }
+    return steps;
+}
+
+// The service the SC calls of |calls| address, by handle: the name
+// OpenServiceW opened it for.
+std::vector<std::string> ServiceAddressed(const std::vector<CallRecord>& calls) {
+    std::vector<std::string> out(calls.size());
+    std::map<std::uint64_t, std::string> open;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const CallRecord& c = calls[i];
+        if (c.call == "OpenServiceW") {
+            if (const auto h = HandleOf(c.result); h && *h != 0)
+                open[*h] = c.args.value("lpServiceName", std::string());
+        } else if (const auto h = HandleOf(Arg(c.args, "hService")); h && open.count(*h)) {
+            out[i] = open[*h];
+        }
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------- faults
 
-bool IsInstallerLaunch(const CallRecord& c) {
-    if (c.call != "ShellExecuteExW") return false;
-    const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-    return file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0;
-}
-
 // Calls that cannot fail on Windows; the model ignores faults for them.
 const std::set<std::string> kCannotFail = {
-    "GetLastError",        "SetLastError",        "GetCurrentProcessId", "GetTickCount",
-    "Sleep",               "GetCommandLineW",     "EnterCriticalSection", "LeaveCriticalSection",
-    "DeleteCriticalSection", "CoUninitialize",    "CoTaskMemFree",
+    "GetLastError",
+    "SetLastError",
+    "GetCurrentProcessId",
+    "GetTickCount",
+    "Sleep",
+    "GetCommandLineW",
+    "EnterCriticalSection",
+    "LeaveCriticalSection",
+    "DeleteCriticalSection",
+    "CoUninitialize",
+    "CoTaskMemFree",
 };
 
 struct Injection {
     std::string call;
-    unsigned nth = 0;           // 1-based occurrence of the call
-    DWORD error = 0;            // last-error value (or LSTATUS)
+    unsigned nth = 0;                    // 1-based occurrence of the call
+    DWORD error = 0;                     // last-error value (or LSTATUS)
     std::optional<std::int32_t> status;  // HRESULT for the functions that return one
-    std::string tag;            // which step of the program made the call
-    std::size_t at = 0;         // its index in the run without a fault
-    bool file = false;          // a file operation; `path` names its file
-    std::string path;
+    Step step = Step::other;             // which step of the program made the call
+    bool file = false;                   // a file operation
+    std::string path;                    // the file it names (file operations, DeleteFileW)
 
     std::string describe() const {
         std::ostringstream s;
         s << call << " #" << nth << " failing with ";
         if (status)
-            s << "0x" << std::hex << static_cast<std::uint32_t>(*status);
+            s << "0x" << std::hex << static_cast<std::uint32_t>(*status) << std::dec;
         else
             s << error;
-        if (file) s << " (" << path << ")";
+        if (!path.empty()) s << " (" << path << ")";
+        if (step != Step::other) s << " [" << NameOf(step) << "]";
         return s.str();
     }
 };
+
+void Arm(winsim::Machine& m, const Injection& injection) {
+    if (injection.status)
+        m.faults.fail_status(injection.call, *injection.status, injection.nth);
+    else
+        m.faults.fail(injection.call, injection.error, injection.nth);
+}
 
 constexpr std::int32_t kEFail = static_cast<std::int32_t>(0x80004005u);
 constexpr std::int32_t kEOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
@@ -362,8 +657,9 @@ void ChooseFailure(const CallRecord& record, Injection& injection) {
     if (c == "ShellExecuteExW") {
         // The shell cannot find taskkill; it refuses the package and the
         // elevated copy (a policy, an antivirus program).
-        const std::string file = record.args["pExecInfo"].value("lpFile", std::string());
-        injection.error = file == "taskkill.exe" ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        injection.error = winsim::iequals(LaunchedFileName(record), "taskkill.exe")
+                              ? ERROR_FILE_NOT_FOUND
+                              : ERROR_ACCESS_DENIED;
         return;
     }
     auto it = errors.find(c);
@@ -382,133 +678,50 @@ std::vector<DWORD> FileFailures(const CallRecord& record) {
     return {ERROR_ACCESS_DENIED};  // stat, mkdir
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool IsTempPackage(const std::string& path) {
-    const auto name = path.substr(path.find_last_of('\\') + 1);
-    return name.rfind("sablewick_remote_", 0) == 0 && EndsWith(name, ".msi");
-}
-
-// Which step of the program made each call of a run. The failures that must
-// reach the user: the folder lookups ("folder"), the lookups of the package,
-// the template and the settings record ("resource:<type>"), and the
-// installer's launch, wait and close ("installer"). The best-effort steps,
-// whose failures must show nothing and stop nothing: the two taskkill runs
-// ("taskkill"), making the installer log's folder ("log folder"), the
-// configuration's write-back after the installer ("write-back"), the
-// service's restart ("service"), the tray program's start ("tray") and the
-// temporary package's removal ("package removal"). Everything else is "".
-std::vector<std::string> StepTags(const std::vector<CallRecord>& calls) {
-    static const std::set<std::string> kFileCalls = {"GetFileAttributesW", "DeleteFileW", "CreateFileW",
-                                                     "WriteFile", "FlushFileBuffers", "CloseHandle",
-                                                     "MoveFileExW"};
-    std::vector<std::string> tags(calls.size());
-    std::string resourceType;
-    std::string phase;  // the step whose calls follow
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        const auto& c = calls[i];
-        if (c.file) {
-            const std::string path = c.args.value("path", std::string());
-            if (c.call == "remove" && IsTempPackage(path))
-                tags[i] = "package removal";
-            else if (c.call == "mkdir" && EndsWith(path, "\\SablewickRemote Msi"))
-                tags[i] = "log folder";
-            // The tray program's existence test is reported when the path
-            // cannot even be tested (tray_start.cpp), unlike the rest of
-            // that step.
-            else if (phase == "write-back" || phase == "service" || (phase == "tray" && c.call != "stat"))
-                tags[i] = phase;
-            continue;
-        }
-        if (c.call == "WTSGetActiveConsoleSessionId") phase = "tray";
-        // The package's unpack after the taskkill runs begins with its lookup.
-        if (phase == "taskkill" && (c.call == "GetModuleHandleW" || c.call == "FindResourceW")) phase.clear();
-        if (phase == "tray") {
-            tags[i] = phase;
-        } else if (c.call == "SHGetKnownFolderPath" || c.call == "SHGetFolderPathW") {
-            tags[i] = "folder";
-        } else if (c.call == "GetModuleHandleW" && c.args["lpModuleName"].is_null()) {
-            // The module of a resource lookup: named by the lookup that follows.
-            for (std::size_t k = i + 1; k < calls.size(); ++k) {
-                if (calls[k].call == "FindResourceW") {
-                    tags[i] = "resource:" + calls[k].args.value("lpType", std::string());
-                    break;
-                }
-                if (calls[k].call == "GetModuleHandleW" || calls[k].call == "LoadStringW") break;
+// One run per failure of every call the run without a fault made.
+std::vector<Injection> InjectionsOf(const Outcome& baseline) {
+    const auto steps = StepsOf(baseline);
+    std::vector<Injection> out;
+    std::map<std::string, unsigned> seen;
+    for (std::size_t i = 0; i < baseline.calls.size(); ++i) {
+        const CallRecord& record = baseline.calls[i];
+        const unsigned nth = ++seen[record.call];
+        if (kCannotFail.count(record.call)) continue;
+        Injection injection;
+        injection.call = record.call;
+        injection.nth = nth;
+        injection.step = steps[i];
+        if (record.file) {
+            injection.file = true;
+            injection.path = record.args.value("path", std::string());
+            for (DWORD error : FileFailures(record)) {
+                injection.error = error;
+                out.push_back(injection);
             }
-        } else if (c.call == "FindResourceW") {
-            resourceType = c.args.value("lpType", std::string());
-            tags[i] = "resource:" + resourceType;
-        } else if (c.call == "SizeofResource" || c.call == "LoadResource") {
-            tags[i] = "resource:" + resourceType;
-        } else if (c.call == "ShellExecuteExW") {
-            const std::string file = c.args["pExecInfo"].value("lpFile", std::string());
-            if (file == "taskkill.exe") phase = "taskkill";
-            else if (file.size() > 4 && file.compare(file.size() - 4, 4, ".msi") == 0) phase = "installer";
-            else phase.clear();
-            tags[i] = phase;
-        } else if ((phase == "taskkill" || phase == "installer")
-                   && (c.call == "WaitForSingleObject" || c.call == "CloseHandle")) {
-            tags[i] = phase;
-            if (phase == "installer" && c.call == "CloseHandle") phase = "write-back";
-        } else if (phase == "write-back" && kFileCalls.count(c.call)) {
-            tags[i] = phase;
-        } else if (c.call == "OpenSCManagerW" && phase == "write-back") {
-            phase = "service";
-            tags[i] = phase;
-        } else if (phase == "service") {
-            tags[i] = phase;
+        } else {
+            if (record.call == "DeleteFileW")
+                injection.path = record.args.value("lpFileName", std::string());
+            ChooseFailure(record, injection);
+            out.push_back(injection);
         }
     }
-    return tags;
-}
-
-bool IsBestEffort(const std::string& tag) {
-    return tag == "taskkill" || tag == "log folder" || tag == "write-back" || tag == "service" || tag == "tray"
-           || tag == "package removal";
+    return out;
 }
 
 // ---------------------------------------------------------------- one run
 
-struct Outcome {
-    std::vector<CallRecord> calls;
-    std::vector<winsim::MessageBoxRecord> boxes;
-    std::vector<std::string> leaks, problems;
-    std::optional<std::string> config, settings;
-    std::vector<std::string> tempPackages, strayFiles;
-    std::string configTemplate, settingsTemplate;
-    bool elevatedCopy = false;
-    bool trayStarted = false;
-    bool plantedStarted = false;  // a program found at the start of an unquoted path
-};
-
-std::optional<std::string> Slurp(const fs::path& p) {
-    std::error_code ec;
-    if (!fs::is_regular_file(p, ec)) return std::nullopt;
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string ResourceBytes(const winsim::Machine& m, const std::wstring& type, unsigned id) {
-    auto r = m.modules.find_resource(winsim::ResourceKey::of_name(type), winsim::ResourceKey::of_id(id));
-    return r ? std::string(reinterpret_cast<const char*>(r->data), r->size) : std::string();
-}
-
 Outcome RunRoad(const Road& road, const Injection* injection) {
     Outcome out;
     winsim::test::TempFolder temp;
-    winsim::Machine m(ProfileOf(road), temp.path() / "sandbox");
-    m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
-
-    if (injection) {
-        if (injection->status)
-            m.faults.fail_status(injection->call, *injection->status, injection->nth);
-        else
-            m.faults.fail(injection->call, injection->error, injection->nth);
+    winsim::Machine m(road.profile(), temp.path() / "sandbox");
+    {
+        winsim::ModelFileAccess preparing;
+        for (const auto& step : road.machine.setup) step(m);
+        out.configBefore = Slurp(m.sandbox.host_path(kConfig));
+        out.settingsBefore = Slurp(m.sandbox.host_path(kSettings));
     }
+    m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
+    if (injection) Arm(m, *injection);
 
     // wWinMain returns 0 and lets nothing out, whatever happens; what the run
     // did is read from the machine.
@@ -518,7 +731,10 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     // What the sweep reads afterwards is not the program's file work.
     winsim::ModelFileAccess sweep;
     out.calls = m.log.calls();
-    out.boxes = m.ui.message_boxes;
+    for (const auto& box : m.ui.message_boxes) {
+        out.boxes.push_back(box.text_utf8());
+        out.shellDialogs += box.owner == "shell";
+    }
     out.leaks = m.leaks();
     out.problems = m.problems();
     out.config = Slurp(m.sandbox.host_path(kConfig));
@@ -528,22 +744,196 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(m.sandbox.host_path(kTempFolder), ec)) {
         const std::string name = e.path().filename().string();
-        if (name.rfind("sablewick_remote_", 0) == 0 && e.path().extension() == ".msi")
-            out.tempPackages.push_back(name);
+        if (IsTempPackage(name)) out.tempPackages.push_back(name);
     }
     for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
         if (e.path().extension() == ".new") out.strayFiles.push_back(e.path().filename().string());
-    for (const auto& p : m.processes.started()) {
-        if (p->verb == "runas") out.elevatedCopy = true;
-        if (p->image == "SablewickTrayAgent.exe") out.trayStarted = true;
-        if (p->path == m.sandbox.host_path("C:\\Program.exe").string()) out.plantedStarted = true;
+    for (const auto& p : m.processes.started()) out.started.push_back(*p);
+    out.ownProgram = winsim::to_utf8(m.kernel.module_path);
+    out.trayProgram = m.sandbox.host_path(kTrayProgram).string();
+    out.planted = m.sandbox.host_path(kPlanted).string();
+    out.agentService = m.services.find(kAgentService) != nullptr;
+    out.trayProgramThere = fs::is_regular_file(out.trayProgram, ec);
+    if (const winsim::Session* console = m.sessions.console(); console && console->user)
+        out.consoleUserSession = console->id;
+    return out;
+}
+
+// ---------------------------------------------------------------- the road's end
+
+// What a run's end is made of, so that a best-effort step's failure can be
+// excused for its own part and nothing else.
+enum class Part {
+    shown,
+    installer,
+    installer_result,
+    service_restart,
+    tray_start,
+    stopped,
+    started,
+    untouched
+};
+
+struct Miss {
+    Part part;
+    std::string what;
+};
+
+// The parts of the end a failed step takes with it: its own work, and for
+// the log folder the installer's result (it cannot write the log it was
+// asked for and gives up).
+bool Excused(Step failed, Part part) {
+    switch (failed) {
+        case Step::service_restart:
+            return part == Part::service_restart;
+        case Step::tray:
+            return part == Part::tray_start;
+        case Step::log_folder:
+            return part == Part::installer_result;
+        default:
+            return false;
+    }
+}
+
+bool Named(const CallRecord& c, const char* name) { return c.call == name; }
+
+// File operations that change something: anything but a status look and an
+// open for reading.
+std::vector<std::string> FileChanges(const Outcome& o) {
+    std::vector<std::string> out;
+    for (const auto& c : o.calls) {
+        if (!c.file || c.call == "stat") continue;
+        if (c.call == "open" && c.args.value("mode", std::string()) == "rb") continue;
+        out.push_back(c.call + " " + c.args.value("path", std::string()));
     }
     return out;
 }
 
+std::vector<Miss> EndMisses(const Road& road, const Outcome& o) {
+    std::vector<Miss> misses;
+    const End& end = road.end;
+    auto noBoxes = [&] {
+        for (const auto& text : o.boxes) misses.push_back({Part::shown, "a message box: " + text});
+    };
+    auto noneStarted = [&] {
+        for (const auto& p : o.started) misses.push_back({Part::started, "started " + p.image});
+    };
+    auto untouched = [&] {
+        for (const auto& change : FileChanges(o))
+            misses.push_back({Part::untouched, "file changed: " + change});
+    };
+
+    switch (end.kind) {
+        case End::Kind::completed: {
+            noBoxes();
+            const winsim::Process* installer = o.installer();
+            const auto installerEnd = o.installerEnd();
+            if (!installer) {
+                misses.push_back({Part::installer, "the installer never ran"});
+            } else if (!installerEnd) {
+                misses.push_back({Part::installer, "the installer never ended"});
+            } else if (installer->exit_code != 0) {
+                misses.push_back(
+                    {Part::installer_result,
+                     "the installer ended with exit code " + std::to_string(installer->exit_code)});
+            }
+            const std::uint64_t after = installerEnd.value_or(UINT64_MAX);
+
+            // The service: asked to stop and then to start, after the installer
+            // (a service that never stops refuses the start; asking is the part).
+            const auto addressed = ServiceAddressed(o.calls);
+            bool stopped = false, restarted = false, started = false;
+            for (std::size_t i = 0; i < o.calls.size(); ++i) {
+                const CallRecord& c = o.calls[i];
+                if (!winsim::iequals(addressed[i], kAgentService)) continue;
+                if (Named(c, "StartServiceW")) started = true;
+                if (c.clock_ms < after) continue;
+                if (Named(c, "ControlService")
+                    && c.args.value("dwControl", 0u) == SERVICE_CONTROL_STOP)
+                    stopped = true;
+                if (Named(c, "StartServiceW") && stopped) restarted = true;
+            }
+            if (road.update() && started)
+                misses.push_back({Part::service_restart, "an update restarted the service"});
+            if (!road.update() && o.agentService && !restarted)
+                misses.push_back({Part::service_restart,
+                                  "the service was not stopped and started after the installer"});
+
+            // The tray program: in the console user's session, after the
+            // installer, where the account can have that user's token.
+            bool trayStarted = false;
+            for (const auto& p : o.started)
+                if (p.started_by == "CreateProcessAsUserW" && p.path == o.trayProgram
+                    && p.start_ms >= after && o.consoleUserSession
+                    && p.session == *o.consoleUserSession)
+                    trayStarted = true;
+            const bool trayExpected = road.account == kLocalSystem && o.consoleUserSession
+                                      && o.trayProgramThere;
+            if (trayExpected && !trayStarted)
+                misses.push_back({Part::tray_start,
+                                  "the tray program was not started in the console session after "
+                                  "the installer"});
+            if (!trayExpected && trayStarted)
+                misses.push_back(
+                    {Part::tray_start, "the tray program was started although the account cannot"});
+            break;
+        }
+        case End::Kind::report: {
+            if (road.silent()) {
+                noBoxes();
+            } else if (o.boxes.size() != 1) {
+                misses.push_back({Part::shown, std::to_string(o.boxes.size())
+                                                   + " message boxes instead of one report"});
+            } else {
+                for (const auto& text : end.says)
+                    if (o.boxes[0].find(text) == std::string::npos)
+                        misses.push_back({Part::shown, "the report does not say \"" + text
+                                                           + "\": " + o.boxes[0]});
+            }
+            // After the failure the installation does not go on.
+            for (const auto& c : o.calls)
+                if (Named(c, "StartServiceW"))
+                    misses.push_back(
+                        {Part::stopped, "the service was started in a run that ends in a report"});
+            for (const auto& p : o.started)
+                if (p.started_by == "CreateProcessAsUserW")
+                    misses.push_back(
+                        {Part::stopped, "started " + p.image + " in a run that ends in a report"});
+            break;
+        }
+        case End::Kind::relaunch: {
+            noBoxes();
+            untouched();
+            std::size_t copies = 0;
+            for (const auto& p : o.started) {
+                if (winsim::iequals(p.verb, "runas") && p.path == o.ownProgram)
+                    ++copies;
+                else
+                    misses.push_back({Part::started, "started " + p.image});
+            }
+            if (copies != 1)
+                misses.push_back(
+                    {Part::started, std::to_string(copies) + " elevated copies started"});
+            break;
+        }
+        case End::Kind::nothing:
+            noBoxes();
+            noneStarted();
+            untouched();
+            break;
+    }
+    return misses;
+}
+
 // ---------------------------------------------------------------- invariants
 
-bool Named(const CallRecord& c, const char* name) { return c.call == name; }
+// The boxes of a run: the program's, counted as it asks for them (one that
+// fails to show is still the report), and the shell's error dialogs.
+std::size_t Boxes(const Outcome& o) {
+    std::size_t boxes = 0;
+    for (const auto& c : o.calls) boxes += Named(c, "MessageBoxW");
+    return boxes + o.shellDialogs;
+}
 
 // The text without its tray-port line: from the first "tray-port" up to and
 // including the line feed after it.
@@ -590,48 +980,52 @@ std::string Shown(const std::optional<std::string>& text) {
     return "\"" + s + (text->size() > 60 ? "...\"" : "\"") + " (" + std::to_string(text->size()) + " bytes)";
 }
 
-// |baseline| is the same road's run without a fault; null for that run itself.
-std::vector<std::string> Violations(const Road& road, const Injection* injection, const Outcome& o,
-                                    const Outcome* baseline) {
+// What every run must keep to, with a fault or without; null |injection|
+// for the run without.
+std::vector<std::string> Violations(const Road& road, const Injection* injection,
+                                    const Outcome& o) {
     std::vector<std::string> v;
     const auto& calls = o.calls;
-    auto has = [&](auto pred) {
-        for (const auto& c : calls)
-            if (pred(c)) return true;
-        return false;
-    };
-    auto indexOf = [&](auto pred, bool last) -> std::ptrdiff_t {
+    auto has = [&](auto pred) { return std::any_of(calls.begin(), calls.end(), pred); };
+    auto indexOf = [&](const char* name, bool last) -> std::ptrdiff_t {
         std::ptrdiff_t found = -1;
         for (std::size_t i = 0; i < calls.size(); ++i)
-            if (pred(calls[i])) {
+            if (Named(calls[i], name)) {
                 found = static_cast<std::ptrdiff_t>(i);
                 if (!last) break;
             }
         return found;
     };
-    const std::ptrdiff_t injectedAt = indexOf([](const CallRecord& c) { return c.injected; }, false);
-    const std::string tag = injection ? injection->tag : "";
+    const Step step = injection ? injection->step : Step::other;
     const bool byDesignQuiet = injection && injection->call == "CommandLineToArgvW";
 
-    if (injection && injectedAt < 0) v.push_back("the fault was never taken");
+    // The fault must have been taken, by the call or file operation it was
+    // armed for.
+    if (injection) {
+        const auto hit = std::find_if(calls.begin(), calls.end(),
+                                      [](const CallRecord& c) { return c.injected; });
+        if (hit == calls.end())
+            v.push_back("the fault was never taken");
+        else if (hit->call != injection->call || hit->file != injection->file
+                 || (injection->file && hit->args.value("path", std::string()) != injection->path))
+            v.push_back("the fault was taken by " + hit->call + " "
+                        + hit->args.value("path", std::string()));
+    }
 
     // An exception that escaped every report ends the run through wWinMain's
     // last resort: the objects go before the apartment is left. Only a
     // command line that cannot be split is meant to end that way.
-    const std::ptrdiff_t init = indexOf([](const CallRecord& c) { return Named(c, "CoInitializeEx"); }, false);
+    const std::ptrdiff_t init = indexOf("CoInitializeEx", false);
     const bool joined = init >= 0 && calls[init].result.is_number() && calls[init].result.get<std::int64_t>() >= 0;
-    const std::ptrdiff_t leave = indexOf([](const CallRecord& c) { return Named(c, "CoUninitialize"); }, true);
-    const std::ptrdiff_t revert = indexOf([](const CallRecord& c) { return Named(c, "RevertToSelf"); }, true);
+    const std::ptrdiff_t leave = indexOf("CoUninitialize", true);
+    const std::ptrdiff_t revert = indexOf("RevertToSelf", true);
     if (!byDesignQuiet && joined && (revert < 0 || leave > revert))
         v.push_back("the run ended through wWinMain's last-resort handler");
     if (init < 0) v.push_back("COM was never initialised");
 
-    // Message boxes, counted as the program asks for them: one that fails to
-    // show is still the report.
-    std::size_t boxes = 0;
-    for (const auto& c : calls) boxes += Named(c, "MessageBoxW");
+    const std::size_t boxes = Boxes(o);
     if (boxes > 1) v.push_back(std::to_string(boxes) + " message boxes");
-    if (road.silent && boxes != 0) v.push_back("a message box in a silent run");
+    if (road.silent() && boxes != 0) v.push_back("a message box in a silent run");
 
     // Leaks and misuse.
     for (const auto& l : o.leaks) v.push_back("leak: " + l);
@@ -641,29 +1035,31 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     const bool installRan = has([](const CallRecord& c) {
         return Named(c, "SHGetKnownFolderPath") || Named(c, "SHGetFolderPathW");
     });
-    const bool reachedLastStep = has([](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); });
     if (road.rights()) {
         const bool adminCheckFailed =
             injection && injection->nth == 1
             && (injection->call == "AllocateAndInitializeSid" || injection->call == "CheckTokenMembership");
+        const bool reachedTray = has(
+            [](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); });
         if (!installRan && !adminCheckFailed && !byDesignQuiet)
             v.push_back("the installation never started");
-        if (installRan && !road.silent && boxes == 0 && !reachedLastStep)
+        if (installRan && !road.silent() && boxes == 0 && !reachedTray)
             v.push_back("the run stopped without a message box");
-        if (!road.silent && boxes == 0
-            && (tag == "folder" || tag == "installer" || tag == "resource:MSI" || tag == "resource:CFG"
-                || tag == "resource:DAT"))
-            v.push_back("the failure was not reported");
+        if (!road.silent() && boxes == 0 && MustReport(step))
+            v.push_back(std::string("a failed ") + NameOf(step) + " step was not reported");
     } else {
         if (installRan) v.push_back("installed without rights");
         const bool declined = has([](const CallRecord& c) {
             return Named(c, "ShellExecuteExW") && !c.injected && c.lastError == ERROR_CANCELLED
                    && c.result == 0;
         });
-        if (!road.silent && !byDesignQuiet && !o.elevatedCopy && !declined && boxes == 0)
+        const bool relaunched = std::any_of(
+            o.started.begin(), o.started.end(),
+            [](const winsim::Process& p) { return winsim::iequals(p.verb, "runas"); });
+        if (!road.silent() && !byDesignQuiet && !relaunched && !declined && boxes == 0)
             v.push_back("neither re-launched nor reported");
-        if (o.elevatedCopy && boxes != 0) v.push_back("a message box after a re-launch");
-        if (road.silent && o.elevatedCopy) v.push_back("re-launched in a silent run");
+        if (relaunched && boxes != 0) v.push_back("a message box after a re-launch");
+        if (road.silent() && relaunched) v.push_back("re-launched in a silent run");
     }
 
     // The temporary package and the side files of the file replacement: gone
@@ -673,63 +1069,51 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     // ask; what is left is Windows' doing.
     auto ownRemovalFailed = [&](const std::string& name) {
         if (!injection || (injection->call != "remove" && injection->call != "DeleteFileW")) return false;
-        const std::string& path = injection->path;
-        return path.substr(path.find_last_of("\\/") + 1) == name;
+        return winsim::file_name_of(injection->path) == name;
     };
     for (const auto& f : o.tempPackages)
         if (!ownRemovalFailed(f)) v.push_back("temporary package left: " + f);
     for (const auto& f : o.strayFiles)
         if (!ownRemovalFailed(f)) v.push_back("stray file left: " + f);
-    if (o.plantedStarted) v.push_back("the program planted at C:\\Program.exe was started");
-    if (!baseline && road.token == "local_system" && road.rights() && !road.brokenImage
-        && has([](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); }) && !o.trayStarted)
-        v.push_back("the tray program was not started");
-
-    // A best-effort step that fails says nothing of its own, and every later
-    // step the road reaches without the fault still runs.
-    if (baseline && IsBestEffort(tag)) {
-        std::size_t baselineBoxes = 0;
-        for (const auto& c : baseline->calls) baselineBoxes += Named(c, "MessageBoxW");
-        if (boxes != baselineBoxes)
-            v.push_back("a failed " + tag + " step changed the report: " + std::to_string(boxes)
-                        + " message boxes, " + std::to_string(baselineBoxes) + " without the fault");
-        struct Later {
-            const char* step;
-            bool (*made)(const CallRecord&);
-        };
-        // Each step by the call that begins it; the failed step's own calls
-        // are not "later".
-        const Later later[] = {
-            {"installer", IsInstallerLaunch},
-            {"service restart", [](const CallRecord& c) { return Named(c, "OpenSCManagerW"); }},
-            {"tray program start", [](const CallRecord& c) { return Named(c, "WTSGetActiveConsoleSessionId"); }},
-        };
-        const auto baselineTags = StepTags(baseline->calls);
-        for (const Later& step : later) {
-            bool before = false, now = false;
-            for (std::size_t k = injection->at + 1; k < baseline->calls.size(); ++k)
-                before = before || (baselineTags[k] != tag && step.made(baseline->calls[k]));
-            for (const auto& c : calls) now = now || step.made(c);
-            if (before && !now) v.push_back("the " + std::string(step.step) + " did not run after a failed " + tag);
-        }
-    }
+    for (const auto& p : o.started)
+        if (p.path == o.planted) v.push_back("the program planted at " + kPlanted + " was started");
 
     // The settings file: as it was, the embedded record, or a whole saved one.
-    if (o.settings != road.settings && o.settings != o.settingsTemplate) {
+    if (o.settings != o.settingsBefore && o.settings != o.settingsTemplate) {
         std::string why;
         if (!o.settings)
             v.push_back("settings file gone");
-        else if (!IsWholeSavedRecord(*o.settings, road.companyId, why))
+        else if (!IsWholeSavedRecord(*o.settings, road.companyId(), why))
             v.push_back("settings file " + Shown(o.settings) + ": " + why);
     }
 
     // The configuration file: as it was, the template, or (in an update) the
     // earlier text; the last two with at most their tray-port line changed.
-    if (o.config != road.config) {
+    if (o.config != o.configBefore) {
         const bool fromTemplate = o.config && WithoutTrayPortLine(*o.config) == WithoutTrayPortLine(o.configTemplate);
-        const bool fromEarlier = o.config && road.update && road.config
-                                 && WithoutTrayPortLine(*o.config) == WithoutTrayPortLine(*road.config);
+        const bool fromEarlier = o.config && road.update() && o.configBefore
+                                 && WithoutTrayPortLine(*o.config)
+                                        == WithoutTrayPortLine(*o.configBefore);
         if (!fromTemplate && !fromEarlier) v.push_back("configuration file " + Shown(o.config));
+    }
+
+    // The road's end: the run without a fault must reach it whole; a failed
+    // best-effort step may take only its own part with it.
+    if (!injection || BestEffort(step)) {
+        for (const auto& miss : EndMisses(road, o)) {
+            if (injection && Excused(step, miss.part)) continue;
+            v.push_back((injection ? std::string("after a failed ") + NameOf(step) + " step, "
+                                   : std::string())
+                        + "not " + road.end.describe() + ": " + miss.what);
+        }
+    }
+
+    // On a road that touches files the program's file operations reach the
+    // model (file_interposer.cpp), so that they can be failed one by one.
+    if (!injection && road.rights()) {
+        for (const char* kind : {"stat", "open", "write", "close", "rename"})
+            if (!has([&](const CallRecord& c) { return c.file && c.call == kind; }))
+                v.push_back(std::string("no \"") + kind + "\" file operation reached the model");
     }
     return v;
 }
@@ -750,51 +1134,31 @@ TEST(FaultSweep, EveryRoadSurvivesEveryFailingCall) {
     std::size_t totalRuns = 0, fileRuns = 0;
     for (const Road& road : Roads()) {
         const Outcome baseline = RunRoad(road, nullptr);
-        std::size_t runs = 1, bad = 0, files = 0;
-        for (const auto& what : Violations(road, nullptr, baseline, nullptr)) {
-            violations.push_back({road.name, "no fault", what});
-            ++bad;
+        std::size_t runs = 1, files = 0, bad = 0;
+        auto add = [&](const std::string& injection, const std::vector<std::string>& found) {
+            for (const auto& what : found) violations.push_back({road.name, injection, what});
+            bad += found.size();
+        };
+        add("no fault", Violations(road, nullptr, baseline));
+
+        for (const Injection& injection : InjectionsOf(baseline)) {
+            const Outcome o = RunRoad(road, &injection);
+            ++runs;
+            files += injection.file;
+            add(injection.describe(), Violations(road, &injection, o));
         }
-        const auto tags = StepTags(baseline.calls);
-        std::map<std::string, unsigned> seen;
-        for (std::size_t i = 0; i < baseline.calls.size(); ++i) {
-            const CallRecord& record = baseline.calls[i];
-            const unsigned nth = ++seen[record.call];
-            if (kCannotFail.count(record.call)) continue;
-            std::vector<Injection> injections;
-            Injection injection;
-            injection.call = record.call;
-            injection.nth = nth;
-            injection.tag = tags[i];
-            injection.at = i;
-            if (record.file) {
-                injection.file = true;
-                injection.path = record.args.value("path", std::string());
-                for (DWORD error : FileFailures(record)) {
-                    injection.error = error;
-                    injections.push_back(injection);
-                }
-            } else {
-                if (record.call == "DeleteFileW") injection.path = record.args.value("lpFileName", std::string());
-                ChooseFailure(record, injection);
-                injections.push_back(injection);
-            }
-            for (const Injection& each : injections) {
-                const Outcome o = RunRoad(road, &each);
-                ++runs;
-                files += each.file;
-                const auto found = Violations(road, &each, o, &baseline);
-                for (const auto& what : found) violations.push_back({road.name, each.describe(), what});
-                bad += found.size();
-            }
-        }
-        std::cout << "fault sweep: " << road.name << ": " << runs << " runs (" << files
-                  << " with a file operation failing), " << bad << " violations" << std::endl;
+        if (road.rights() && files == 0)
+            add("every fault", {"no run had a file operation failing"});
+
+        std::cout << "fault sweep: " << road.name << " (" << road.end.describe() << "): " << runs
+                  << " runs (" << files << " with a file operation failing), " << bad
+                  << " violations" << std::endl;
         totalRuns += runs;
         fileRuns += files;
     }
-    std::cout << "fault sweep: " << totalRuns << " runs (" << fileRuns << " with a file operation failing), "
-              << violations.size() << " violations" << std::endl;
+    std::cout << "fault sweep: " << Roads().size() << " roads, " << totalRuns << " runs ("
+              << fileRuns << " with a file operation failing), " << violations.size()
+              << " violations" << std::endl;
 
     for (const auto& v : violations)
         ADD_FAILURE() << v.road << " | " << v.injection << " | " << v.what;

@@ -6,7 +6,8 @@
 # run by what it left on the Windows disk, in the service manager and among
 # the running processes, never by what the program says. Last, the host
 # build runs the first installation on a simulated machine with the values
-# Wine reported, and both must write the same files, byte for byte.
+# Wine reported, and both must write the same files, byte for byte; then the
+# company-id cases, which must end as they ended under Wine.
 #
 #   bash tests/wine/run.sh          # builds what it needs, then runs
 #
@@ -69,8 +70,10 @@ records=$drive_c/ProgramData/SablewickAgentTest
 agent_dir_win='C:\Program Files\Sablewick\Sablewick Remote'
 setup_win='C:\users\Public\Downloads\SablewickAgentSetup.exe'
 # What the test agent's installer step leaves in the configuration file
-# (tests/wine/agent/service.cpp).
+# (tests/wine/agent/service.cpp), and the marker file that makes it take the
+# line out instead.
 installed_tray_port_line='tray-port = 27015'
+no_tray_port_marker=$records/installer-leaves-no-tray-port
 template=$root/resources/SablewickRemote.cfg
 nil_id=00000000-0000-0000-0000-000000000000
 
@@ -88,8 +91,9 @@ quiet wineserver -w
 printf 'f2c84e61\n' >"$drive_c/.windows-serial"
 wineserver -p
 # Wine's .msi association drops the parameters; Windows passes them on.
-quiet wine reg add 'HKCR\Msi.Package\shell\Open\command' /ve /f \
-  /d 'C:\windows\system32\msiexec.exe /i "%1" %*'
+msi_open_key='HKCR\Msi.Package\shell\Open\command'
+msi_open_command='C:\windows\system32\msiexec.exe /i "%1" %*'
+quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
 mkdir -p "$drive_c/users/Public/Downloads"
 cp "$setup_build/SablewickAgentSetup.exe" "$drive_c/users/Public/Downloads/"
 echo "wine e2e: prefix ready in $((SECONDS - start)) s"
@@ -122,6 +126,13 @@ with_tray_port_line() {  # file line
 tray_port_line() {  # file -> its tray-port line, line feed excluded
   perl -0777 -ne 'print $1 if /(tray-port[^\n]*)/' "$1"
 }
+# The file as a user edits it: another server address, the given tray-port
+# line (none when empty) and one more line after it, each ending in CR LF.
+hand_edited() {  # file [tray-port line]
+  perl -0777 -pe 's/server-address = [^\r\n]*/server-address = edited.example.com/' "$1"
+  [ -n "${2:-}" ] && printf '%s\r\n' "$2"
+  printf 'log-level = debug\r\n'
+}
 # The file as the test agent's installer step leaves it: its line replaces
 # the tray-port line up to a carriage return before the line feed, or is
 # appended.
@@ -135,6 +146,11 @@ after_installer_step() {  # file
 }
 
 # ------------------------------------------------------------------ state readers
+# The service's command line as the service manager keeps it.
+service_image_path() {
+  timeout 60 wine reg query 'HKLM\System\CurrentControlSet\Services\SablewickRemote' /v ImagePath \
+    2>>"$work/wine.log" | tr -d '\r' | sed -n 's/^ *ImagePath *REG_SZ *//p'
+}
 service_state() {
   timeout 60 wine sc query SablewickRemote 2>>"$work/wine.log" | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
 }
@@ -236,10 +252,13 @@ check_service() {  # restarted|untouched|stopped-by-installer
     check "service stopped by the installer, left stopped" equal "$(service_state)" STOPPED
   fi
 }
+# Wine hands a started program its path quoted whatever the caller gave it,
+# so the record cannot tell whether the program quoted it: the scenario with
+# C:\Program.exe planted does.
 check_tray_started() {
   wait_until 10 tray_started
   check "tray program started once" equal "$(new_lines SablewickTrayAgent '' "$trays_before")" 1
-  check "tray program: quoted path, agent folder as working folder" equal \
+  check "tray program: its path, agent folder as working folder" equal \
     "$(tail -n 1 "$records/SablewickTrayAgent.log" | tr -d '\r')" \
     "\"$agent_dir_win\\SablewickTrayAgent.exe\"|$agent_dir_win"
   check "one tray program running (the old one ended)" equal "$(running SablewickTrayAgent.exe)" 1
@@ -285,7 +304,7 @@ else
 fi
 settings_record "$company" >"$expected/first.dat"
 run_setup --silent --company_id="$company_upper"
-check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "configuration: the template, the installer's tray-port line only in a line of its own" same "$cfg" "$expected/first.cfg"
 check "settings: 146 bytes" equal "$(stat -c %s "$dat")" 146
 check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
 check_installer_ran 2
@@ -297,13 +316,11 @@ cp "$cfg" "$work/wine-first.cfg"
 cp "$dat" "$work/wine-first.dat"
 
 begin "update, both files present, configuration edited by hand"
-perl -0777 -pe 's/server-address = [^\r\n]*/server-address = edited.example.com/; s/tray-port[^\n]*/tray-port = 30001\r/' \
-  "$cfg" >"$work/edited.cfg"
-printf 'log-level = debug\r\n' >>"$work/edited.cfg"
+# The user's port differs from the installer's, so the carried line shows.
+hand_edited "$cfg" 'tray-port = 30001' >"$work/edited.cfg"
+hand_edited "$cfg" "$installed_tray_port_line" >"$expected/update.cfg"
 cp "$work/edited.cfg" "$cfg"
 cp "$dat" "$expected/kept.dat"
-after_installer_step "$work/edited.cfg" >"$expected/installed.cfg"
-with_tray_port_line "$work/edited.cfg" "$(tray_port_line "$expected/installed.cfg")" >"$expected/update.cfg"
 rm -f "$msi_log"
 run_setup --silent --update --company_id=22222222-3333-4444-8555-666666666666
 check "configuration: the edited file, with the installer's tray-port line" same "$cfg" "$expected/update.cfg"
@@ -312,6 +329,39 @@ check_installer_ran 2
 check_service stopped-by-installer
 check_tray_started
 check_no_temporary_package
+
+begin "update, the user's configuration without a tray-port line"
+# The installer appends its line; the write-back takes it out again.
+hand_edited "$template" >"$work/edited.cfg"
+cp "$work/edited.cfg" "$cfg"
+rm -f "$msi_log"
+run_setup --silent --update
+check "configuration: the user's text, unchanged" same "$cfg" "$work/edited.cfg"
+check_installer_ran 2
+
+begin "update, the installer leaves no tray-port line"
+hand_edited "$template" 'tray-port = 30001' >"$work/edited.cfg"
+cp "$work/edited.cfg" "$cfg"
+touch "$no_tray_port_marker"
+rm -f "$msi_log"
+run_setup --silent --update
+rm -f "$no_tray_port_marker"
+check "configuration: the user's text with the user's tray-port line" same "$cfg" "$work/edited.cfg"
+check_installer_ran 2
+
+begin "update, C:\\Program.exe planted"
+# Wine's installer registers the service with its path unquoted, blanks and
+# all, as some packages do on Windows. An unquoted command line beginning
+# "C:\Program Files\..." starts C:\Program.exe when there is one, so the
+# program that starts tells whether the tray program's path was quoted.
+check "service registered with an unquoted path with blanks" equal \
+  "$(service_image_path)" "$agent_dir_win\\SablewickRemote.exe"
+cp "$agent_build/planted_program.exe" "$drive_c/Program.exe"
+rm -f "$msi_log"
+run_setup --silent --update
+check_tray_started
+check "C:\\Program.exe not started" equal "$(record_lines Program)" 0
+rm -f "$drive_c/Program.exe"
 
 begin "update, both files missing"
 rm -f "$cfg" "$dat" "$msi_log"
@@ -369,11 +419,132 @@ quiet wine attrib -r "$settings_win"
 begin "interactive first installation (/qb)"
 rm -f "$msi_log"
 run_setup --company_id="$company_upper"
-check "configuration: the template, the installer's tray-port line carried over" same "$cfg" "$expected/first.cfg"
+check "configuration: the template, the installer's tray-port line only in a line of its own" same "$cfg" "$expected/first.cfg"
 check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
 check_installer_ran 3
 check_service restarted
 check_tray_started
+check_no_temporary_package
+
+# ------------------------------------------------------------------ launches that wait for nobody
+# The boxes a run shows, read from a relay trace of Wine's message box
+# calls: the program's own box and the shell's error dialog alike, which
+# Wine shows through the same calls. With no display no box appears, but
+# each call is made, traced, and returns.
+relay_key='HKCU\Software\Wine\Debug'
+watched_limit=120
+run_setup_watched() {  # arguments...
+  local code
+  WINEDEBUG=+relay timeout "$watched_limit" wine "$setup_win" "$@" \
+    >>"$work/setup-$scenarios.log" 2>"$work/relay-$scenarios.log"
+  code=$?
+  check "ended by itself within $watched_limit s, exit code 0 (was $code)" equal "$code" 0
+}
+boxes_shown() {
+  grep -c ':Call user32\.MessageBox' "$work/relay-$scenarios.log"
+}
+message_box_calls='user32.MessageBoxA;user32.MessageBoxW;user32.MessageBoxExA;user32.MessageBoxExW'
+message_box_calls+=';user32.MessageBoxIndirectA;user32.MessageBoxIndirectW'
+message_box_calls+=';user32.MessageBoxTimeoutA;user32.MessageBoxTimeoutW'
+# No program registered to open a package: the shell cannot run the
+# installer. Windows would show its own error dialog for that, and wait for
+# someone to close it, unless the launch asks for none.
+for mode in silent interactive; do
+  begin "no program to open the package, $mode: at most the program's own box"
+  quiet wine reg add "$relay_key" /v RelayInclude /f /d "$message_box_calls"
+  quiet wine reg delete "$msi_open_key" /f
+  rm -f "$msi_log"
+  if [ "$mode" = silent ]; then
+    run_setup_watched --silent --company_id="$company_upper"
+    check "no box" equal "$(boxes_shown)" 0
+  else
+    run_setup_watched --company_id="$company_upper"
+    check "one box, the program's own" equal "$(boxes_shown)" 1
+  fi
+  check_installer_not_run
+  check_service untouched
+  check_tray_not_started
+  check_no_temporary_package
+  quiet wine reg add "$msi_open_key" /ve /f /d "$msi_open_command"
+  quiet wine reg delete "$relay_key" /v RelayInclude /f
+done
+
+# A service registered with a path that is not absolute: the program must
+# not look for the tray program from its own current folder (C:\ here),
+# where a program planted as C:\Sablewick\SablewickTrayAgent.exe waits.
+registered_path() {
+  timeout 60 wine "$agent_build/service_path.exe" SablewickRemote 2>>"$work/wine.log" | tr -d '\r'
+}
+register_path() {  # path text
+  quiet wine "$agent_build/service_path.exe" SablewickRemote "$1"
+}
+service_path=$(registered_path)
+mkdir -p "$drive_c/Sablewick"
+cp "$agent_build/agent_tray.exe" "$drive_c/Sablewick/SablewickTrayAgent.exe"
+for relative in 'Sablewick\SablewickRemote.exe' '.\Sablewick\SablewickRemote.exe' 'C:Sablewick\SablewickRemote.exe'; do
+  begin "service registered as $relative: no tray program started"
+  register_path "$relative"
+  check "service registered as $relative" equal "$(registered_path)" "$relative"
+  rm -f "$msi_log"
+  cd "$drive_c"
+  run_setup --silent --company_id="$company_upper"
+  cd "$root"
+  check_tray_not_started
+  check "service still registered as $relative after the run" equal "$(registered_path)" "$relative"
+  register_path "$service_path"
+  check "service registration restored" equal "$(registered_path)" "$service_path"
+  # What a wrong lookup would have started must not outlive its scenario.
+  quiet wine taskkill /F /IM SablewickTrayAgent.exe
+  quiet wine sc start SablewickRemote
+done
+rm -rf "$drive_c/Sablewick"
+
+# ------------------------------------------------------------------ the company id as 8-bit text
+# The program stores the company id as 8-bit text through the C runtime's
+# "C" locale, which holds the characters up to U+00FF, one byte each. Wine
+# hands the program its arguments in the Unix locale's encoding, and drops
+# what it cannot read: these runs name UTF-8.
+company_latin1=${company_upper}$'\xc3\xa9'   # U+00E9
+company_beyond=${company_upper}$'\xc4\x80'   # U+0100
+
+begin "company id with a letter up to U+00FF, first installation: the program's own report"
+cp "$cfg" "$expected/before.cfg"
+cp "$dat" "$expected/before.dat"
+rm -f "$msi_log"
+LC_ALL=C.UTF-8 run_setup --company_id="$company_latin1"
+check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+
+# What an update leaves of the given configuration file: the file, with the
+# line the installer's step leaves in it.
+updated_configuration() {  # file
+  after_installer_step "$1" >"$work/installed.cfg"
+  with_tray_port_line "$1" "$(tray_port_line "$work/installed.cfg")"
+}
+
+begin "company id with a letter up to U+00FF, update with both files: it installs"
+updated_configuration "$expected/before.cfg" >"$expected/update.cfg"
+LC_ALL=C.UTF-8 run_setup --silent --update --company_id="$company_latin1"
+check "configuration: as before, with the installer's tray-port line" same "$cfg" "$expected/update.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_ran 2
+check_service stopped-by-installer
+check_tray_started
+check_no_temporary_package
+
+begin "company id with a letter beyond U+00FF, update: the run ends before anything"
+cp "$cfg" "$expected/before.cfg"
+rm -f "$msi_log"
+LC_ALL=C.UTF-8 run_setup --silent --update --company_id="$company_beyond"
+check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+check "settings: unchanged" same "$dat" "$expected/before.dat"
+check_installer_not_run
+check_service untouched
+check_tray_not_started
 check_no_temporary_package
 
 # ------------------------------------------------------------------ the host build on the same machine
@@ -387,7 +558,9 @@ jq --argjson adapters "[$adapters_json]" --argjson serial "$serial" --arg guid "
     .adapters = $adapters
     | .drives = [{"root": "C:\\", "type": "fixed", "serial": $serial, "filesystem": "NTFS"}]
     | .registry.both["SOFTWARE\\Microsoft\\Cryptography"].MachineGuid = $guid
-    | .programs.msiexec.tray_port_line = $line' \
+    | .programs.msiexec.effects = [{
+        "replace_line": "C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg",
+        "holding": "tray-port", "line": $line}]' \
   examples/profiles/default.json >"$work/host-profile.json"
 WINSIM_PROFILE=$work/host-profile.json WINSIM_ROOT=$work/host-machine \
   "$host_program" --silent --company_id="$company_upper" >"$work/host.log" 2>&1
@@ -396,6 +569,40 @@ check "host run: exit code 0" equal "$host_code" 0
 host_data="$work/host-machine/C/ProgramData/Sablewick/Sablewick Remote"
 check "host and Wine: configuration byte for byte" same "$host_data/SablewickRemote.cfg" "$work/wine-first.cfg"
 check "host and Wine: settings byte for byte" same "$host_data/SablewickRemote.dat" "$work/wine-first.dat"
+
+# The company id cases on the host build, over the files Wine had: the
+# same outcomes, judged by the files and by what the trace shows ran.
+jq --rawfile cfg "$expected/before.cfg" --rawfile dat "$expected/before.dat" '
+    .files["C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.cfg"] = $cfg
+    | .files["C:\\ProgramData\\Sablewick\\Sablewick Remote\\SablewickRemote.dat"] = $dat' \
+  "$work/host-profile.json" >"$work/host-profile-agent.json"
+host_case() {  # name arguments...
+  local name=$1
+  shift
+  WINSIM_PROFILE=$work/host-profile-agent.json WINSIM_ROOT=$work/host-$name WINSIM_TRACE=$work/host-$name.jsonl \
+    "$host_program" "$@" >"$work/host-$name.log" 2>&1
+  check "host run $name: exit code 0" equal "$?" 0
+  host_data="$work/host-$name/C/ProgramData/Sablewick/Sablewick Remote"
+}
+installer_runs() {  # trace -> packages the run handed to the shell
+  jq -s '[.[] | select(.call == "ShellExecuteExW" and .result != 0
+    and (.args.pExecInfo.lpFile | endswith(".msi")))] | length' "$1"
+}
+host_case latin1-first --company_id="$company_latin1"
+check "host, U+00FF, first installation: the program's own report" \
+  grep -q "Failed to parse Company ID" "$work/host-latin1-first.log"
+check "host, U+00FF, first installation: configuration unchanged" same "$host_data/SablewickRemote.cfg" "$expected/before.cfg"
+check "host, U+00FF, first installation: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, U+00FF, first installation: installer not run" equal "$(installer_runs "$work/host-latin1-first.jsonl")" 0
+host_case latin1-update --silent --update --company_id="$company_latin1"
+updated_configuration "$expected/before.cfg" >"$expected/host-update.cfg"
+check "host, U+00FF, update: configuration with the installer's tray-port line" same "$host_data/SablewickRemote.cfg" "$expected/host-update.cfg"
+check "host, U+00FF, update: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, U+00FF, update: installer ran once" equal "$(installer_runs "$work/host-latin1-update.jsonl")" 1
+host_case beyond-update --silent --update --company_id="$company_beyond"
+check "host, beyond U+00FF, update: configuration unchanged" same "$host_data/SablewickRemote.cfg" "$expected/before.cfg"
+check "host, beyond U+00FF, update: settings unchanged" same "$host_data/SablewickRemote.dat" "$expected/before.dat"
+check "host, beyond U+00FF, update: installer not run" equal "$(installer_runs "$work/host-beyond-update.jsonl")" 0
 
 end_scenario
 echo "wine e2e: $scenarios scenarios, $checks checks, $failures failures ($((SECONDS - start)) s)"

@@ -160,6 +160,54 @@ TEST_F(Kernel, TemporaryFolderIsInTheSandbox) {
     EXPECT_EQ(machine().sandbox.windows_path(tmp), "C:\\Users\\alice\\AppData\\Local\\Temp");
 }
 
+// GetSystemDirectoryW's buffer protocol: a buffer without room for the NUL
+// gets nothing and the size needed, NUL included; one with room gets the
+// path and its length.
+TEST_F(Kernel, SystemDirectoryAndItsBuffer) {
+    const std::wstring system = machine().host_wpath("C:\\Windows\\System32");
+    const auto length = static_cast<UINT>(system.size());
+    std::vector<wchar_t> buf(length + 8, L'#');
+
+    EXPECT_EQ(GetSystemDirectoryW(nullptr, 0), length + 1);
+    EXPECT_EQ(GetSystemDirectoryW(buf.data(), length), length + 1);
+    EXPECT_EQ(buf[0], L'#');
+    ASSERT_EQ(GetSystemDirectoryW(buf.data(), length + 1), length);
+    EXPECT_EQ(std::wstring(buf.data()), system);
+
+    machine().faults.fail("GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(GetSystemDirectoryW(buf.data(), length + 1), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+// A relative path resolves against the process's current folder; the host
+// process works in it while the machine is current, and no longer after.
+TEST_F(Kernel, CurrentFolderIsTheHostsWorkingFolder) {
+    EXPECT_EQ(std::filesystem::current_path(), host_path("C:\\Windows\\System32"))
+        << "a program outside the machine starts in the system folder";
+
+    auto p = profile();
+    p["process"]["module_path"] = "C:\\Users\\alice\\Downloads\\SablewickAgentSetup.exe";
+    reset(p);
+    EXPECT_EQ(std::filesystem::current_path(), host_path("C:\\Users\\alice\\Downloads"))
+        << "a program of the machine starts in its own folder";
+
+    p["process"]["current_directory"] = "C:\\Sablewick";
+    reset(p);
+    EXPECT_EQ(std::filesystem::current_path(), host_path("C:\\Sablewick"));
+    write_file("C:\\Sablewick\\a.txt", "a");
+    EXPECT_TRUE(std::filesystem::exists("a.txt"));
+}
+
+TEST(KernelCurrentFolder, HostWorkingFolderComesBack) {
+    const auto before = std::filesystem::current_path();
+    {
+        winsim::test::TempFolder temp;
+        winsim::Machine m(winsim::Machine::default_profile(), temp.path() / "sandbox");
+        EXPECT_NE(std::filesystem::current_path(), before);
+    }
+    EXPECT_EQ(std::filesystem::current_path(), before);
+}
+
 TEST_F(Kernel, CriticalSectionsAndComAreBalanced) {
     CRITICAL_SECTION cs;
     ASSERT_TRUE(InitializeCriticalSectionAndSpinCount(&cs, 4000));

@@ -97,7 +97,7 @@ TEST_F(Programs, TaskkillThatHangsOrIsMissing) {
     EXPECT_EQ(machine().clock().now() - before, 15000u);
     EXPECT_EQ(machine().processes.running(machine(), "SablewickTrayAgent.exe").size(), 1u);
 
-    machine().programs.taskkill.present = false;
+    std::filesystem::remove(host_path("C:\\Windows\\System32\\taskkill.exe"));
     l = open(L"taskkill.exe", L"/F /IM SablewickTrayAgent.exe");
     EXPECT_FALSE(l.ok);
     EXPECT_EQ(l.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -124,32 +124,64 @@ TEST(InstallerParameters, ReadAsMsiexecReadsThem) {
     }
 }
 
-TEST_F(Programs, InstallerEffectsOnTheConfiguration) {
+// Effects act on the files they name; the model knows no file of its own.
+TEST_F(Programs, InstallerEffectsOnTheFilesTheyName) {
     const struct {
         const char* name;
         const char* effects;          // programs.msiexec.effects
         std::optional<std::string> before;
         std::optional<std::string> after;
     } cases[] = {
-        {"appends a tray-port line", R"([{"tray_port_line": "tray-port=27015"}])", "a = 1\r\n",
-         "a = 1\r\ntray-port=27015\r\n"},
-        {"replaces the tray-port line", R"([{"tray_port_line": "tray-port=27015\n"}])",
-         "a\r\n  tray-port = 1\r\nb\r\n", "a\r\ntray-port=27015\nb\r\n"},
-        {"creates a missing file", R"([{"tray_port_line": "tray-port=27015"}])", std::nullopt,
-         "tray-port=27015\r\n"},
-        {"deletes the file", R"([{"delete_config": true}])", "a = 1\r\n", std::nullopt},
-        {"rewrites the file", R"([{"write_config": "new\r\n"}, {"append_config": "more"}])", "old\r\n",
-         "new\r\nmore"},
+        {"appends a line",
+         R"([{"replace_line": "C:\\Data\\app.ini", "holding": "port", "line": "port=27015"}])",
+         "a = 1\r\n", "a = 1\r\nport=27015\r\n"},
+        {"replaces the first line holding the text",
+         R"([{"replace_line": "C:\\Data\\app.ini", "holding": "port", "line": "port=27015\n"}])",
+         "a\r\n  port = 1\r\nport = 2\r\n", "a\r\nport=27015\nport = 2\r\n"},
+        {"creates a missing file",
+         R"([{"replace_line": "C:\\Data\\app.ini", "holding": "port", "line": "port=1"}])",
+         std::nullopt, "port=1\r\n"},
+        {"deletes the file", R"([{"delete_file": "C:\\Data\\app.ini"}])", "a = 1\r\n",
+         std::nullopt},
+        {"rewrites the file",
+         R"([{"write_file": "C:\\Data\\app.ini", "text": "new\r\n"}, {"append_file": "C:\\Data\\app.ini", "text": "more"}])",
+         "old\r\n", "new\r\nmore"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reset(winsim::Machine::default_profile());
         machine().programs.installer.effects = nlohmann::json::parse(c.effects);
-        if (c.before) write_file(kConfig, *c.before);
+        write_file(kConfig, "agent = 1\r\n");
+        if (c.before) write_file("C:\\Data\\app.ini", *c.before);
         auto l = run_installer();
         ASSERT_TRUE(l.ok);
         EXPECT_EQ(finish(l, 1800000), 0u);
-        EXPECT_EQ(read_file(kConfig), c.after);
+        EXPECT_EQ(read_file("C:\\Data\\app.ini"), c.after);
+        EXPECT_EQ(read_file(kConfig), "agent = 1\r\n");
+    }
+}
+
+// An installer without effects changes nothing; an effect that does not
+// name its file or service is refused with the profile.
+TEST_F(Programs, InstallerEffectsNameWhatTheyActOn) {
+    auto p = winsim::Machine::default_profile();
+    p["programs"]["msiexec"].erase("effects");
+    reset(p);
+    write_file(kConfig, "agent = 1\r\n");
+    auto l = run_installer();
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(finish(l, 1800000), 0u);
+    EXPECT_EQ(read_file(kConfig), "agent = 1\r\n");
+    EXPECT_TRUE(l.started->details["effects"].empty());
+
+    for (const char* effect : {R"({"holding": "port", "line": "port=1"})",
+                               R"({"replace_line": "C:\\a.ini", "line": "x"})",
+                               R"({"service": {"binary_path": "C:\\svc.exe"}})",
+                               R"({"write_file": true})", R"({"tray_port_line": "tray-port=1"})"}) {
+        SCOPED_TRACE(effect);
+        p["programs"]["msiexec"]["effects"] = nlohmann::json::array(
+            {nlohmann::json::parse(effect)});
+        EXPECT_THROW(reset(p), std::runtime_error);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "kyv/win/unique_handle.hpp"
 
+#include <filesystem>
 #include <string>
 
 namespace sablewick {
@@ -14,16 +15,39 @@ constexpr DWORD kTaskkillWaitMs = 15000;
 constexpr int kStopPolls = 30;
 constexpr DWORD kStopPollIntervalMs = 1000;
 
+// The system folder's taskkill.exe, or an empty path when the system folder
+// cannot be had. Never the bare name: the shell looks for one in the current
+// folder and beside this program before the system folder, and a user
+// without rights may have put a program of that name there for this elevated
+// run to start.
+std::filesystem::path SystemTaskkill() {
+    std::wstring folder(MAX_PATH, L'\0');
+    UINT length = ::GetSystemDirectoryW(&folder[0], static_cast<UINT>(folder.size()));
+    if (length >= folder.size()) {
+        // Too small: the length is the size needed, its NUL included.
+        folder.assign(length, L'\0');
+        length = ::GetSystemDirectoryW(&folder[0], static_cast<UINT>(folder.size()));
+    }
+    if (length == 0 || length >= folder.size()) return {};
+    folder.resize(length);
+    return std::filesystem::path(folder) / L"taskkill.exe";
+}
+
 // Runs "taskkill.exe /F /IM <image>" hidden and gives it a bounded time:
 // a taskkill that hangs must not hold up the installation.
 void KillImage(const std::wstring& image) {
+    const std::filesystem::path program = SystemTaskkill();
+    if (program.empty()) return;
+    const std::wstring file = program.wstring();
     const std::wstring parameters = L"/F /IM " + image;
 
     SHELLEXECUTEINFOW request = {};
     request.cbSize = sizeof(request);
-    request.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No shell error box: a taskkill that cannot start is passed over in
+    // silence, also in a silent run where nobody could close the box.
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     request.lpVerb = L"open";
-    request.lpFile = L"taskkill.exe";
+    request.lpFile = file.c_str();
     request.lpParameters = parameters.c_str();
     request.nShow = SW_HIDE;
 

@@ -11,8 +11,8 @@ inline constexpr const wchar_t* kAgentServiceName = L"SablewickRemote";
 // The tray program's image, stopped here and started again after the run.
 inline constexpr const wchar_t* kTrayProgramName = L"SablewickTrayAgent.exe";
 
-// Ends the remote-desktop and tray programs through "taskkill.exe", giving
-// each run of it up to 15 seconds.
+// Ends the remote-desktop and tray programs through the system folder's
+// "taskkill.exe", giving each run of it up to 15 seconds.
 void StopAgentProcesses();
 
 // Stops the agent's service (waiting up to about 30 seconds for it to stop)

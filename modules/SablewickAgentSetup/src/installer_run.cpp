@@ -58,7 +58,9 @@ void RunInstaller(const std::filesystem::path& package, const std::wstring& para
 
     SHELLEXECUTEINFOW request = {};
     request.cbSize = sizeof(request);
-    request.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The program's own box reports a failed launch (none when silent); the
+    // shell's would come on top of it, and hold a silent run until closed.
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     request.lpVerb = L"open";
     request.lpFile = file.c_str();
     request.lpParameters = parameters.c_str();

@@ -64,6 +64,10 @@ std::filesystem::path GetServiceInstallDir() {
 
     const std::wstring executable = ServiceExecutableFromPathText(config->lpBinaryPathName);
     folder = std::filesystem::path(executable).parent_path();
+    // A path that is not absolute (a bare name, "Agent\svc.exe", "C:svc.exe")
+    // would be looked up from this program's current folder, which is not
+    // where the service runs from and may be one anybody can write to.
+    if (!folder.is_absolute()) folder.clear();
     return folder;
 }
 

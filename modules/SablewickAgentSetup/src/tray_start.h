@@ -14,7 +14,7 @@ namespace sablewick {
 std::wstring ServiceExecutableFromPathText(const std::wstring& pathText);
 
 // The folder of the executable registered for the agent's service, or an
-// empty path when it cannot be had.
+// empty path when it cannot be had or the registered path is not absolute.
 std::filesystem::path GetServiceInstallDir();
 
 }  // namespace sablewick

@@ -66,7 +66,9 @@ void UAC::RunElevated(const std::wstring& parameters) {
 
         SHELLEXECUTEINFOW request{};
         request.cbSize = sizeof(request);
-        request.fMask = 0;
+        // The consent prompt still appears; only the shell's error box is
+        // left out, since a failed re-launch is reported by the program.
+        request.fMask = SEE_MASK_FLAG_NO_UI;
         request.lpVerb = L"runas";
         request.lpFile = file.c_str();
         request.lpParameters = parameters.c_str();
@@ -76,8 +78,9 @@ void UAC::RunElevated(const std::wstring& parameters) {
             // A declined consent prompt is the user's answer, not a failure.
             if (::GetLastError() != ERROR_CANCELLED) CheckOSError(FALSE);
         }
-        // With no mask the shell hands back no process; should one come, it
-        // is closed here, since nothing waits for the elevated copy.
+        // Without SEE_MASK_NOCLOSEPROCESS the shell hands back no process;
+        // should one come, it is closed here, since nothing waits for the
+        // elevated copy.
         kyv::win::unique_handle process(request.hProcess);
     } catch (const std::exception& e) {
         errorSignal(std::string(e.what()));

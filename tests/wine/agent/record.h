@@ -38,10 +38,15 @@ inline std::wstring ProgramData() {
     return folder;
 }
 
+// Where the records lie; the tests also leave their marker files there.
+inline std::wstring RecordFolder(const std::wstring& programData) {
+    return programData + L"\\SablewickAgentTest";
+}
+
 inline bool AppendRecord(const std::wstring& line) {
     const std::wstring programData = ProgramData();
     if (programData.empty()) return false;
-    const std::wstring folder = programData + L"\\SablewickAgentTest";
+    const std::wstring folder = RecordFolder(programData);
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring file = folder + L"\\" + OwnName() + L".log";
     HANDLE handle = ::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -8,7 +8,10 @@
 // part in the configuration file instead: it records the three properties
 // and sets the file's "tray-port" line to kInstalledTrayPortLine (replacing
 // the first line that holds "tray-port", or appending it), as the real
-// package leaves the port it chose.
+// package leaves the port it chose. While the marker file kNoTrayPortMarker
+// lies beside the records, it takes that line out instead, line end and all:
+// an installer that leaves no port, after which an update must keep the
+// user's line.
 #include "record.h"
 
 #include <filesystem>
@@ -59,6 +62,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 }
 
 const char kInstalledTrayPortLine[] = "tray-port = 27015";
+const wchar_t kNoTrayPortMarker[] = L"installer-leaves-no-tray-port";
 
 int InstallerStep(int argc, wchar_t** argv) {
     std::wstring line = L"installer";
@@ -79,7 +83,13 @@ int InstallerStep(int argc, wchar_t** argv) {
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     const auto begin = text.find("tray-port");
-    if (begin == std::string::npos) {
+    const bool leaveNone = std::filesystem::exists(
+        std::filesystem::path(agent_test::RecordFolder(programData)) / kNoTrayPortMarker, ignored);
+    if (leaveNone) {
+        if (begin == std::string::npos) return 0;
+        const auto end = text.find('\n', begin);
+        text.erase(begin, end == std::string::npos ? std::string::npos : end + 1 - begin);
+    } else if (begin == std::string::npos) {
         text += kInstalledTrayPortLine;
         text += "\r\n";
     } else {

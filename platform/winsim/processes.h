@@ -103,6 +103,10 @@ struct Processes {
     // wWinMain so that the output of both runs is orderly.
     void wait_for_real_copies();
 
+    // The program's file operation is done: each process that watches a
+    // folder takes its turn (watchers.cpp).
+    void after_file_operation(Machine& m);
+
     // Profile section "processes": {"running": [{"image":
     // "SablewickRemoteDesktop.exe", "path": "C:\\...", "session": 1, "user":
     // "alice"} | "SablewickTrayAgent.exe", ...]}.

@@ -192,8 +192,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         fd = ::open(path.c_str(), flags, 0666);
     }
     if (fd < 0) return call.fail(INVALID_HANDLE_VALUE, ErrorOf(request, errno, name.host));
-    HANDLE h = m.handles.open(
-        "file", std::make_shared<OpenFile>(fd, path, request.granted, dwShareMode, kind), path);
+    auto file = std::make_shared<OpenFile>(fd, path, request.granted, dwShareMode, kind);
+    file->maximum_allowed = (dwDesiredAccess & MAXIMUM_ALLOWED) != 0;
+    HANDLE h = m.handles.open("file", file, path);
     call.args["path"] = path;
     return call.done(h);
 }

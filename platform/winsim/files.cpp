@@ -601,6 +601,8 @@ DWORD Files::judge_open(Machine& m, const Actor& who, const std::string& host, D
     const ACCESS_MASK g = granted(m, who, host, follow);
     if (want & ~g) return why = "access denied to " + who.name, ERROR_ACCESS_DENIED;
     granted_out = (access & MAXIMUM_ALLOWED) ? (g | want) : want;
+    if (granted_out == 0 && (access & MAXIMUM_ALLOWED))
+        return why = "nothing granted to " + who.name, ERROR_ACCESS_DENIED;
     FileNode* n = node(m, host, follow);
     if (!S_ISDIR(target.st_mode) && n && (n->attributes & FILE_ATTRIBUTE_READONLY)) {
         if (want & (FILE_WRITE_DATA | FILE_APPEND_DATA))

@@ -191,6 +191,8 @@ public:
     std::string current_path() const;
     // A handle without data access has a position of its own.
     std::int64_t position = 0;
+    // Opened for MAXIMUM_ALLOWED: SetSecurityInfo does not propagate through it.
+    bool maximum_allowed = false;
     // Closes the descriptor once; the errno of a failed close, else 0.
     int close();
 

@@ -320,12 +320,14 @@ int model_close(int fd, RealClose&& close) {
     const int error = take_fault(*m, "close", entry->shown);
     int result = close();
     int reported = result == 0 ? 0 : errno;
+    m->files.closed(*m, fd);  // before the watchers look
     // The file is closed either way; a failed final flush is reported.
     if (error && result == 0) {
         result = -1;
         reported = error;
     }
     record(*m, "close", {{"path", entry->shown}, {"fd", fd}}, result, reported, error != 0);
+    after_operation(*m);
     if (result != 0) errno = reported;
     return result;
 }
@@ -386,6 +388,7 @@ ssize_t model_write(int fd, std::size_t count, const char* function, RealWrite&&
     }
     record(*m, "write", {{"path", entry->shown}, {"fd", fd}, {"count", count}, {"function", function}}, result,
            error, fault != 0);
+    after_operation(*m);
     if (result < 0) errno = error;
     return result;
 }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -673,6 +674,25 @@ DWORD Files::judge_read_attributes(Machine& m, const Actor& who, const std::stri
     if (pending_.count(id_of(st))) return why = "delete pending", ERROR_ACCESS_DENIED;
     if (!(granted(m, who, host, follow) & FILE_READ_ATTRIBUTES))
         return why = "no right to read attributes for " + who.name, ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+DWORD Files::read_as(Machine& m, const Actor& who, const std::string& host, DWORD share,
+                     std::string& bytes, std::string& why) {
+    const Lookup name = look(m, host);
+    if (!name.failure.empty()) return why = name.failure, kErrorCantResolveFilename;
+    if (!name.exists) return name.folder_missing ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    ACCESS_MASK granted = 0;
+    if (const DWORD e = judge_open(m, who, name.host, GENERIC_READ, share, false, false, false, -1,
+                                   granted, why))
+        return e;
+    struct stat st {};
+    if (!stat_of(name.host, st) || !S_ISREG(st.st_mode))
+        return why = "not a file", ERROR_ACCESS_DENIED;
+    ModelFileAccess model;
+    std::ifstream in(name.host, std::ios::binary);
+    if (!in) return ERROR_ACCESS_DENIED;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return ERROR_SUCCESS;
 }
 

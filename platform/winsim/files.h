@@ -285,6 +285,10 @@ public:
                        long skip, std::string& why);
     DWORD judge_read_attributes(Machine& m, const Actor& who, const std::string& host, bool follow,
                                 std::string& why);
+    // Reads the whole file at |host| as |who| opening it for reading with
+    // |share|: links, access and sharing as for any open.
+    DWORD read_as(Machine& m, const Actor& who, const std::string& host, DWORD share,
+                  std::string& bytes, std::string& why);
     // What |who| is granted on the file at |host| by its descriptor and, for
     // FILE_READ_ATTRIBUTES and DELETE, by its folder's.
     ACCESS_MASK granted(Machine& m, const Actor& who, const std::string& host, bool follow);

@@ -858,7 +858,7 @@ void Files::load(const nlohmann::json& section, Machine& m) {
             static_cast<std::size_t>(std::count_if(name.begin(), name.end(),
                                                    [](char c) { return c == '\\' || c == '/'; })),
             name);
-    std::stable_sort(order.begin(), order.end());
+    std::sort(order.begin(), order.end());  // names are unique: a total order
     for (const auto& [depth, name] : order) {
         const nlohmann::json& e = section[name];
         if (!e.is_object()) continue;

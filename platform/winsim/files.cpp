@@ -468,29 +468,6 @@ bool Files::read_only(const fs::path& host) {
 
 // ---------------------------------------------------------------- opens
 
-std::vector<std::pair<std::string, HeldFile>> Files::holders(Machine& m, const fs::path& host) {
-    std::vector<std::pair<std::string, HeldFile>> out;
-    struct stat st {};
-    if (!stat_of(host.string(), st)) return out;
-    const FileId id = id_of(st);
-    auto same = [&](const HeldFile& h) {
-        struct stat held {};
-        return stat_of(h.path, held) && id_of(held) == id;
-    };
-    const auto now = m.clock().now();
-    for (const auto& p : m.processes.list) {
-        if (!p->running_at(now)) continue;
-        for (const auto& h : p->open_files)
-            if (same(h)) out.emplace_back(p->image + " (pid " + std::to_string(p->id) + ")", h);
-    }
-    for (const auto& [k, s] : m.services.services) {
-        if (s.state == SERVICE_STOPPED) continue;
-        for (const auto& h : s.open_files)
-            if (same(h)) out.emplace_back(s.name + " (service)", h);
-    }
-    return out;
-}
-
 std::vector<FileOpen> Files::opens_of(Machine& m, const FileId& id, long skip) {
     std::vector<FileOpen> out;
     for (const auto& [key, o] : opens_)

@@ -254,18 +254,13 @@ public:
     bool read_only(const std::filesystem::path& host);
 
     // ---- opens
-    // Who holds |host| open now: the running processes and the services
-    // that are not stopped. One line each ("SablewickRemote (service)").
-    std::vector<std::pair<std::string, HeldFile>> holders(Machine& m,
-                                                          const std::filesystem::path& host);
-    // Every open of |id|: the program's descriptors and handles, the
-    // simulated processes' opens and what running processes and services
-    // hold, except the open registered under |skip|.
+    // Every open of |id|: the program's descriptors and handles (registered
+    // by descriptor) and what running processes and services hold, except
+    // the open registered under |skip|. The simulated processes' own opens
+    // last for one call of theirs and are judged against these.
     std::vector<FileOpen> opens_of(Machine& m, const FileId& id, long skip = -1);
     void opened(long key, FileOpen open);
     void closed(Machine& m, long key);
-    // A key for an open of the model's own (a simulated process's).
-    long transient_key() { return next_transient_--; }
 
     // ---- Windows' own verdicts: ERROR_SUCCESS, or the Win32 error Windows
     // gives, with the reason in |why|. Paths are Lookup::host.
@@ -338,7 +333,6 @@ private:
     std::map<FileId, FileNode> nodes_;
     std::map<long, FileOpen> opens_;
     std::map<FileId, std::string> pending_;
-    long next_transient_ = -2;
 };
 
 }  // namespace winsim

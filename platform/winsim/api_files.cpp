@@ -16,6 +16,7 @@
 #include "platform/winsim/api_support.h"
 #include "platform/winsim/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -74,6 +75,12 @@ bool DescriptorOf(LPSECURITY_ATTRIBUTES attributes,
 
 std::shared_ptr<OpenFile> FileOf(ApiCall& call, HANDLE h) {
     return call.m.handles.object<OpenFile>(h, "file");
+}
+
+// A relative Windows path with the host's separators.
+std::string HostSeparators(std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
 }
 
 bool IsDriveOrHostPath(const std::string& name) {
@@ -481,14 +488,14 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS F
                 return call.fail(FALSE, ERROR_NOT_SUPPORTED);
             }
             if (!(file->access() & DELETE)) return call.fail(FALSE, ERROR_ACCESS_DENIED);
-            // A bare name stays in the file's folder; a full path moves it.
+            // A full path names the new place; anything else is taken relative
+            // to the process's current folder, as FILE_RENAME_INFO's page
+            // says (a bare name does not stay in the file's folder).
             std::string target;
-            if (name.find_first_of("\\/") == std::string::npos)
-                target = (fs::path(current).parent_path() / name).string();
-            else if (IsDriveOrHostPath(name))
+            if (IsDriveOrHostPath(name))
                 target = m.sandbox.host_path(name).string();
             else
-                return call.fail(FALSE, ERROR_INVALID_NAME);
+                target = (fs::path(m.kernel.current_directory) / HostSeparators(name)).string();
             call.args["target"] = target;
             if (m.files.look(m, target).exists && !info->ReplaceIfExists)
                 return call.fail(FALSE, ERROR_ALREADY_EXISTS);

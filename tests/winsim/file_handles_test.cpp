@@ -21,6 +21,8 @@ using winsim::test::MachineTest;
 const std::string kData = "C:\\ProgramData\\Sablewick\\Sablewick Remote";
 const std::string kConfig = kData + "\\SablewickRemote.cfg";
 const std::string kOther = kData + "\\other.cfg";
+const std::wstring kDataW = L"C:\\ProgramData\\Sablewick\\Sablewick Remote";
+const std::wstring kOtherW = kDataW + L"\\other.cfg";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 class Handles : public MachineTest {
@@ -145,7 +147,7 @@ TEST_F(Handles, FinalPathBufferProtocol) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     // Renamed meanwhile: the path the file has now.
     HANDLE mover = Open(kConfig, DELETE);
-    ASSERT_TRUE(Rename(mover, L"moved.cfg", false));
+    ASSERT_TRUE(Rename(mover, W(kData + "\\moved.cfg"), false));
     EXPECT_EQ(GetFinalPathNameByHandleW(h, buf.data(), length + 1, FILE_NAME_NORMALIZED),
               static_cast<DWORD>(W(kData + "\\moved.cfg").size() + 4));
     EXPECT_EQ(std::wstring(buf.data()), L"\\\\?\\" + W(kData + "\\moved.cfg"));
@@ -163,17 +165,20 @@ TEST_F(Handles, RenameThroughTheHandleAsMoveFileExRefusesIt) {
         DWORD error;       // 0: renamed
         std::string lands;
     } cases[] = {
-        {"a bare name, in the same folder", L"renamed.cfg", false, nullptr, 0,
-         kData + "\\renamed.cfg"},
+        // Not in the file's folder: FILE_RENAME_INFO takes a relative name
+        // relative to the process's current folder, here the system folder.
+        {"a bare name, in the current folder", L"renamed.cfg", false, nullptr, 0,
+         "C:\\Windows\\System32\\renamed.cfg"},
         {"a full path", L"C:\\ProgramData\\moved.cfg", false, nullptr, 0,
          "C:\\ProgramData\\moved.cfg"},
-        {"onto a file, not asked to replace", L"other.cfg", false, nullptr, ERROR_ALREADY_EXISTS,
+        {"onto a file, not asked to replace", kOtherW, false, nullptr, ERROR_ALREADY_EXISTS, ""},
+        {"onto a file, replacing", kOtherW, true, nullptr, 0, kOther},
+        {"onto a file that is open", kOtherW, true, "other.cfg", ERROR_ACCESS_DENIED, ""},
+        {"onto a read-only file", kDataW + L"\\read-only.cfg", true, nullptr, ERROR_ACCESS_DENIED,
          ""},
-        {"onto a file, replacing", L"other.cfg", true, nullptr, 0, kOther},
-        {"onto a file that is open", L"other.cfg", true, "other.cfg", ERROR_ACCESS_DENIED, ""},
-        {"onto a read-only file", L"read-only.cfg", true, nullptr, ERROR_ACCESS_DENIED, ""},
-        {"onto a folder", L"empty", true, nullptr, ERROR_ACCESS_DENIED, ""},
-        {"a relative path", L"sub\\x.cfg", false, nullptr, ERROR_INVALID_NAME, ""},
+        {"onto a folder", kDataW + L"\\empty", true, nullptr, ERROR_ACCESS_DENIED, ""},
+        {"a relative path into a missing folder", L"sub\\x.cfg", false, nullptr,
+         ERROR_PATH_NOT_FOUND, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,7 +186,7 @@ TEST_F(Handles, RenameThroughTheHandleAsMoveFileExRefusesIt) {
         HANDLE held = c.hold ? Open(kData + "\\" + c.hold, FILE_READ_ATTRIBUTES) : nullptr;
         HANDLE h = Open(kConfig, DELETE | SYNCHRONIZE);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        // A full path names the file's place on this machine's disk.
+        // A drive path names the file's place on this machine's disk.
         const std::wstring name = c.name.find(L':') == 1 ? W(winsim::to_utf8(c.name)) : c.name;
         EXPECT_EQ(Rename(h, name, c.replace) != FALSE, c.error == 0);
         if (c.error) {
@@ -245,7 +250,7 @@ TEST_F(Handles, BasicInfoSetsAttributesThatStayWithTheFile) {
     ASSERT_TRUE(SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info));
     info.FileAttributes = 0;  // unchanged
     ASSERT_TRUE(SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info));
-    ASSERT_TRUE(Rename(h, L"renamed.cfg", false));
+    ASSERT_TRUE(Rename(h, W(kData + "\\renamed.cfg"), false));
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(GetFileAttributesW(W(kData + "\\renamed.cfg").c_str()),
               FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);

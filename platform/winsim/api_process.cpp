@@ -122,7 +122,8 @@ BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWST
     if (lpCurrentDirectory) {
         directory = winsim::to_utf8(lpCurrentDirectory);
         std::error_code ec;
-        if (!fs::is_directory(m.sandbox.host_path(directory), ec)) return call.fail(FALSE, winsim::kErrorDirectory);
+        if (!fs::is_directory(m.sandbox.host_path(directory), ec))
+            return call.fail(FALSE, ERROR_DIRECTORY);
     }
 
     Process p;

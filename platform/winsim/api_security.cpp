@@ -76,10 +76,10 @@ BOOL WINAPI CheckTokenMembership(HANDLE TokenHandle, PSID SidToCheck, PBOOL IsMe
     std::optional<SidValue> sid = m.security.live_sid(SidToCheck);
     if (!sid && m.security.was_freed(SidToCheck)) {
         m.report_problem("CheckTokenMembership with a SID already freed");
-        return call.fail(FALSE, winsim::kErrorInvalidSid);
+        return call.fail(FALSE, ERROR_INVALID_SID);
     }
     if (!sid) sid = read_sid(SidToCheck);
-    if (!sid) return call.fail(FALSE, winsim::kErrorInvalidSid);
+    if (!sid) return call.fail(FALSE, ERROR_INVALID_SID);
     call.args["SidToCheck"] = sid->text();
 
     // Without a token Windows tests the thread's impersonation token, or

@@ -95,7 +95,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD
     Services::Handle* mgr = m.services.find_handle(hSCManager);
     if (!mgr || !mgr->manager) return call.fail(SC_HANDLE{}, ERROR_INVALID_HANDLE);
     if (!(mgr->access & SC_MANAGER_CONNECT)) return call.fail(SC_HANDLE{}, ERROR_ACCESS_DENIED);
-    if (!lpServiceName) return call.fail(SC_HANDLE{}, winsim::kErrorInvalidName);
+    if (!lpServiceName) return call.fail(SC_HANDLE{}, ERROR_INVALID_NAME);
     const std::string name = winsim::to_utf8(lpServiceName);
     Service* s = m.services.find(name);
     if (!s) return call.fail(SC_HANDLE{}, ERROR_SERVICE_DOES_NOT_EXIST);

@@ -1,8 +1,10 @@
 // WideCharToMultiByte: the ANSI code page is Windows-1252, as on an English
-// or Western European Windows; CP_UTF8 as well.
+// or Western European Windows; CP_UTF8 as well. CompareStringOrdinal.
 #include "platform/winsim/api_support.h"
 #include "platform/winsim/text.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 using winsim::ApiCall;
@@ -30,7 +32,57 @@ bool to_1252(char32_t cp, unsigned char& out) {
     return false;
 }
 
+// The upper case CompareStringOrdinal compares by when told to ignore
+// case: one UTF-16 unit to one, the simple mappings of Basic Latin, Latin-1,
+// Latin Extended-A, Greek and Cyrillic (the file system's own table goes
+// further; these cover the names the program meets).
+wchar_t upper_unit(wchar_t c) {
+    const auto u = static_cast<std::uint32_t>(c) & 0xFFFF;
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)
+        || (u >= 0x3B1 && u <= 0x3C9 && u != 0x3C2) || (u >= 0x430 && u <= 0x44F))
+        return static_cast<wchar_t>(u - 0x20);
+    if (u == 0xFF) return static_cast<wchar_t>(0x178);
+    if (u >= 0x450 && u <= 0x45F) return static_cast<wchar_t>(u - 0x50);
+    if (u >= 0x100 && u <= 0x17F && u != 0x131 && u != 0x138 && u != 0x149 && u != 0x17F) {
+        // Pairs: even upper, odd lower, shifted by one between 0x139 and 0x148 and from 0x179.
+        const bool shifted = (u >= 0x139 && u <= 0x148) || u >= 0x179;
+        if ((u % 2 == 1) != shifted) return static_cast<wchar_t>(u - 1);
+    }
+    return static_cast<wchar_t>(u);
+}
+
 }  // namespace
+
+extern "C" int WINAPI CompareStringOrdinal(LPCWCH lpString1, int cchCount1, LPCWCH lpString2,
+                                           int cchCount2, BOOL bIgnoreCase) {
+    ApiCall call("CompareStringOrdinal", {{"lpString1", arg_ptr(lpString1)},
+                                          {"cchCount1", cchCount1},
+                                          {"lpString2", arg_ptr(lpString2)},
+                                          {"cchCount2", cchCount2},
+                                          {"bIgnoreCase", bIgnoreCase}});
+    if (call.fault) return call.fail(0);
+    if (!lpString1 || !lpString2 || cchCount1 < -1 || cchCount2 < -1
+        || (bIgnoreCase != FALSE && bIgnoreCase != TRUE))
+        return call.fail(0, ERROR_INVALID_PARAMETER);
+    // -1: up to the terminating null.
+    const std::wstring a = cchCount1 < 0
+                               ? std::wstring(lpString1)
+                               : std::wstring(lpString1, static_cast<std::size_t>(cchCount1));
+    const std::wstring b = cchCount2 < 0
+                               ? std::wstring(lpString2)
+                               : std::wstring(lpString2, static_cast<std::size_t>(cchCount2));
+    call.args["lpString1"] = winsim::to_utf8(a);
+    call.args["lpString2"] = winsim::to_utf8(b);
+    // By code unit value: UTF-16 order, not the order of code points.
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const wchar_t x = bIgnoreCase ? upper_unit(a[i]) : static_cast<wchar_t>(a[i] & 0xFFFF);
+        const wchar_t y = bIgnoreCase ? upper_unit(b[i]) : static_cast<wchar_t>(b[i] & 0xFFFF);
+        if (x != y) return call.done(x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN);
+    }
+    if (a.size() == b.size()) return call.done(CSTR_EQUAL);
+    return call.done(a.size() < b.size() ? CSTR_LESS_THAN : CSTR_GREATER_THAN);
+}
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                                           LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,

@@ -29,7 +29,8 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
         // Building the machine is the model's own work on the disk.
         ModelFileAccess model;
         folders.load(section(profile, "folders"), *this);
-        sandbox.load_files(section(profile, "files"));
+        // Who owns what the profile stages is named by account.
+        security.load(section(profile, "security"), *this);
         files.load(section(profile, "files"), *this);
         kernel.load(section(profile, "process"), *this);
         modules.load(section(profile, "modules"), *this);
@@ -37,7 +38,6 @@ Machine::Machine(nlohmann::json p, const std::filesystem::path& sandbox_root)
         registry.load(section(profile, "registry"), *this);
         drives.load(section(profile, "drives"), *this);
         network.load(section(profile, "adapters"), *this);
-        security.load(section(profile, "security"), *this);
         sessions.load(section(profile, "sessions"), *this);
         programs.load(section(profile, "programs"), *this);
         processes.load(section(profile, "processes"), *this);

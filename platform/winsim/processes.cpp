@@ -177,7 +177,14 @@ void Processes::load(const nlohmann::json& s, Machine& m) {
             p.session = r.value("session", 1u);
             p.user = r.value("user", p.session == 0 ? std::string("SYSTEM") : m.security.process_user);
             if (p.session == 0) p.token = TokenKind::local_system;
+            if (r.contains("token")) {
+                const auto kind = token_kind_from_name(r["token"].get<std::string>());
+                if (!kind)
+                    throw std::runtime_error("profile: unknown token kind " + r["token"].dump());
+                p.token = *kind;
+            }
             p.open_files = held_files_of(m, r.value("open_files", nlohmann::json()));
+            if (r.contains("watch")) p.watch = folder_watch_of(m, r["watch"]);
         }
         if (p.image.empty() && p.path.empty())
             throw std::runtime_error("profile: a running process needs an \"image\" or a \"path\"");

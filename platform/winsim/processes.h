@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,20 @@ namespace winsim {
 class Machine;
 
 inline constexpr DWORD kStillActive = 259;  // GetExitCodeProcess while running
+
+// A folder a process watches: each file whose name matches |pattern|
+// (* and ?, without regard to case) that appears there, it tries once to
+// swap: replace it (its own file renamed over the name), overwrite it in
+// place, or delete it, as its own user.
+struct FolderWatch {
+    enum class Action { replace, overwrite, remove };
+    std::string folder;  // host path
+    std::string pattern;
+    Action action = Action::replace;
+    std::string text;        // what it writes
+    std::set<FileId> tried;  // each file once
+    std::set<FileId> own;    // what it made itself
+};
 
 struct Process {
     DWORD id = 0;
@@ -59,6 +74,9 @@ struct Process {
 
     // Files it holds open while it runs.
     std::vector<HeldFile> open_files;
+
+    // A folder it watches while it runs.
+    std::optional<FolderWatch> watch;
 
     // The real process of a host run's elevated copy.
     int host_pid = 0;
@@ -103,6 +121,10 @@ struct Processes {
     // wWinMain so that the output of both runs is orderly.
     void wait_for_real_copies();
 
+    // The program's file operation is done: each process that watches a
+    // folder takes its turn (watchers.cpp).
+    void after_file_operation(Machine& m);
+
     // Profile section "processes": {"running": [{"image":
     // "SablewickRemoteDesktop.exe", "path": "C:\\...", "session": 1, "user":
     // "alice"} | "SablewickTrayAgent.exe", ...]}.
@@ -113,6 +135,10 @@ private:
     DWORD next_id_ = 5000;
     std::vector<int> real_copies_;
 };
+
+// Profile form: {"folder": "C:\\...", "pattern": "*.msi", "action":
+// "replace" | "overwrite" | "delete", "text": "what it writes"}.
+FolderWatch folder_watch_of(Machine& m, const nlohmann::json& watch);
 
 // Case-insensitive equality of ASCII names (image names, verbs, options).
 bool iequals(const std::string& a, const std::string& b);

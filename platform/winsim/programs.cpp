@@ -3,7 +3,11 @@
 #include "platform/winsim/machine.h"
 #include "platform/winsim/processes.h"
 
+#include <boost/uuid/detail/sha1.hpp>
+
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -49,6 +53,9 @@ bool read_file(const fs::path& p, std::string& text) {
 bool write_file(const fs::path& p, const std::string& text) {
     std::error_code ec;
     fs::create_directories(p.parent_path(), ec);
+    // A FIFO planted at the name would keep the stand-in waiting for a reader.
+    const auto status = fs::status(p, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status)) return false;
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << text;
     return static_cast<bool>(out.flush());
@@ -82,6 +89,24 @@ void check_effect(const nlohmann::json& e) {
     if (!named)
         throw std::runtime_error("profile: an installer effect names its file or service: "
                                  + e.dump());
+}
+
+std::string sha1_hex(const std::string& bytes) {
+    boost::uuids::detail::sha1 sha;
+    sha.process_bytes(bytes.data(), bytes.size());
+    boost::uuids::detail::sha1::digest_type digest;
+    sha.get_digest(digest);
+    char out[41];
+    for (int i = 0; i < 5; ++i)
+        std::snprintf(out + 8 * i, 9, "%08x", static_cast<unsigned>(digest[i]));
+    return std::string(out, 40);
+}
+
+// Whether |bytes| are the package the program carries (type "MSI", 102).
+bool is_embedded_package(Machine& m, const std::string& bytes) {
+    const auto r = m.modules.find_resource(ResourceKey::of_name(L"MSI"), ResourceKey::of_id(102));
+    return r && r->size == bytes.size()
+           && std::memcmp(bytes.data(), r->data ? r->data : r->owned.data(), bytes.size()) == 0;
 }
 
 std::string line_with_end(std::string line) {
@@ -198,17 +223,23 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
     d["package"] = package;
 
     std::error_code ec;
-    std::uintmax_t size = fs::file_size(package, ec);
-    if (ec) size = 0;
+    // msiexec opens the package to read it, sharing reading only, as the
+    // user who started it.
+    std::string bytes, why;
+    const Actor reader{m.security.identity(p.token, p.user),
+                       p.image + " (pid " + std::to_string(p.id) + ")"};
+    const DWORD opened = m.files.read_as(m, reader, package, FILE_SHARE_READ, bytes, why);
+    const std::uintmax_t size = bytes.size();
     d["package_size"] = size;
-    std::string head;
-    {
-        std::ifstream in(package, std::ios::binary);
-        char buf[8] = {};
-        in.read(buf, 8);
-        head.assign(buf, static_cast<std::size_t>(in.gcount()));
+    d["package_sha1"] = sha1_hex(bytes);
+    d["package_is_embedded"] = is_embedded_package(m, bytes);
+    if (opened) {
+        d["package_open_error"] = opened;
+        d["package_open_refused"] = why;
     }
-    const bool is_msi = head == std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    const bool is_msi = !opened
+                        && bytes.compare(0, 8, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+                               == 0;
     d["package_is_msi"] = is_msi;
     d["effects"] = nlohmann::json::array();
 
@@ -233,7 +264,7 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
 
     std::string trail;
     DWORD code = installer.exit_code;
-    if (installer.check_package && !is_msi) {
+    if (opened || (installer.check_package && !is_msi)) {
         code = kMsiPackageInvalid;
         trail += "MSI (c): This installation package could not be opened.\r\n";
     } else {

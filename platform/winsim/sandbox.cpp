@@ -83,22 +83,4 @@ std::string Sandbox::windows_path(const fs::path& host) const {
     return out;
 }
 
-void Sandbox::load_files(const nlohmann::json& s) {
-    if (s.is_null()) return;
-    for (const auto& [name, content] : s.items()) {
-        fs::path p = host_path(name);
-        if (content.is_object() && content.value("folder", false)) {
-            fs::create_directories(p);
-            continue;
-        }
-        fs::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        std::string text = content.is_string()   ? content.get<std::string>()
-                           : content.is_object() ? content.value("text", std::string())
-                                                 : std::string();
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!out) throw std::runtime_error("winsim: cannot write profile file " + name);
-    }
-}
-
 }  // namespace winsim

@@ -34,12 +34,6 @@ public:
     std::string windows_path(const std::filesystem::path& host) const;
     bool contains(const std::filesystem::path& host) const;
 
-    // Profile section "files": {"C:\\Program Files\\x\\a.exe": "content",
-    // "C:\\Data\\empty": {"folder": true}, "C:\\Data\\b.dat": {"text":
-    // "content", "read_only": true}}: made before anything else (the
-    // attribute is Files').
-    void load_files(const nlohmann::json& section);
-
 private:
     std::filesystem::path root_;
 };

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace winsim {
 
@@ -47,18 +48,70 @@ std::string SidValue::text() const {
     return s;
 }
 
-bool token_has_group(TokenKind kind, const SidValue& sid) {
-    const SidValue everyone{{0, 0, 0, 0, 0, 1}, {0}};
-    if (sid == everyone) return true;
-    if (sid == SidValue::nt({11}) || sid == SidValue::nt({32, 545}))  // Authenticated Users, Users
-        return true;
-    if (sid == SidValue::nt({4}))  // INTERACTIVE: a logon at a desktop, not a service
-        return kind != TokenKind::local_system;
-    if (sid == SidValue::nt({SECURITY_LOCAL_SYSTEM_RID})) return kind == TokenKind::local_system;
-    if (sid == SidValue::nt({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}))
-        // The filtered token holds Administrators for deny only.
-        return kind == TokenKind::elevated_administrator || kind == TokenKind::local_system;
+namespace sids {
+SidValue everyone() { return SidValue{{0, 0, 0, 0, 0, 1}, {0}}; }
+SidValue creator_owner() { return SidValue{{0, 0, 0, 0, 0, 3}, {0}}; }
+SidValue creator_group() { return SidValue{{0, 0, 0, 0, 0, 3}, {1}}; }
+SidValue interactive() { return SidValue::nt({4}); }
+SidValue authenticated_users() { return SidValue::nt({11}); }
+SidValue local_system() { return SidValue::nt({SECURITY_LOCAL_SYSTEM_RID}); }
+SidValue administrators() {
+    return SidValue::nt({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+}
+SidValue users() { return SidValue::nt({SECURITY_BUILTIN_DOMAIN_RID, 545}); }
+SidValue trusted_installer() {
+    return SidValue::nt({80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464});
+}
+}  // namespace sids
+
+namespace {
+
+// The machine's own domain: local accounts are S-1-5-21-<these>-<RID>.
+const std::vector<DWORD> kMachineDomain = {21, 1004336348, 1177238915, 682003330};
+
+SidValue local_account(DWORD rid) {
+    std::vector<DWORD> subs = kMachineDomain;
+    subs.push_back(rid);
+    return SidValue::nt(std::move(subs));
+}
+
+// The groups a token of |kind| holds enabled, and those it holds for deny
+// only: one list for CheckTokenMembership and the access check.
+void groups_of(TokenKind kind, std::vector<SidValue>& enabled, std::vector<SidValue>& deny_only) {
+    enabled = {sids::everyone(), sids::authenticated_users(), sids::users()};
+    // INTERACTIVE: a logon at a desktop, not a service.
+    if (kind != TokenKind::local_system) enabled.push_back(sids::interactive());
+    if (kind == TokenKind::elevated_administrator || kind == TokenKind::local_system)
+        enabled.push_back(sids::administrators());
+    // The filtered token holds Administrators for deny only.
+    if (kind == TokenKind::filtered_administrator) deny_only.push_back(sids::administrators());
+}
+
+bool contains(const std::vector<SidValue>& list, const SidValue& sid) {
+    for (const auto& s : list)
+        if (s == sid) return true;
     return false;
+}
+
+}  // namespace
+
+bool token_has_group(TokenKind kind, const SidValue& sid) {
+    if (sid == sids::local_system()) return kind == TokenKind::local_system;
+    std::vector<SidValue> enabled, deny_only;
+    groups_of(kind, enabled, deny_only);
+    return contains(enabled, sid);
+}
+
+bool Identity::holds(const SidValue& sid) const { return sid == user || contains(groups, sid); }
+
+bool Identity::denied_as(const SidValue& sid) const {
+    return holds(sid) || contains(deny_only, sid);
+}
+
+bool Identity::may_own(const SidValue& sid) const {
+    if (sid == user) return true;
+    // Administrators is an owner group of the tokens that hold it enabled.
+    return sid == sids::administrators() && contains(groups, sid);
 }
 
 PSID Security::allocate_sid(const SidValue& value) {
@@ -114,8 +167,78 @@ HANDLE Security::open_token(Machine& m, const Token& token) {
     return m.handles.open("token", std::make_shared<Token>(token), label);
 }
 
+std::optional<SidValue> Security::account_sid(const std::string& name) {
+    const std::pair<const char*, SidValue (*)()> named[] = {
+        {"system", sids::local_system},
+        {"local system", sids::local_system},
+        {"administrators", sids::administrators},
+        {"users", sids::users},
+        {"everyone", sids::everyone},
+        {"authenticated users", sids::authenticated_users},
+        {"trustedinstaller", sids::trusted_installer},
+        {"creator owner", sids::creator_owner},
+    };
+    const std::string key = lower_ascii(name);
+    for (const auto& [n, make] : named)
+        if (key == n) return make();
+    if (key.rfind("s-1-", 0) == 0) {
+        SidValue v;
+        std::size_t pos = 4;
+        try {
+            std::size_t used = 0;
+            const std::uint64_t authority = std::stoull(name.substr(pos), &used);
+            pos += used;
+            for (int i = 5; i >= 0; --i)
+                v.authority[5 - i] = static_cast<BYTE>(authority >> (8 * i));
+            while (pos < name.size()) {
+                if (name[pos] != '-') return std::nullopt;
+                ++pos;
+                const unsigned long sub = std::stoul(name.substr(pos), &used);
+                if (sub > 0xFFFFFFFFul) return std::nullopt;
+                v.sub_authorities.push_back(static_cast<DWORD>(sub));
+                pos += used;
+            }
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        if (v.sub_authorities.empty() || v.sub_authorities.size() > 15) return std::nullopt;
+        return v;
+    }
+    if (name.empty() || name.find_first_of("\\/:*?\"<>|") != std::string::npos) return std::nullopt;
+    if (key == "administrator") return local_account(500);
+    for (std::size_t i = 0; i < local_users_.size(); ++i)
+        if (lower_ascii(local_users_[i]) == key) return local_account(static_cast<DWORD>(1001 + i));
+    local_users_.push_back(name);
+    return local_account(static_cast<DWORD>(1000 + local_users_.size()));
+}
+
+Identity Security::identity(TokenKind kind, const std::string& user) {
+    Identity id;
+    id.kind = kind;
+    id.name = kind == TokenKind::local_system ? std::string("SYSTEM") : user;
+    groups_of(kind, id.groups, id.deny_only);
+    if (kind == TokenKind::local_system) {
+        id.user = sids::local_system();
+        id.owner = sids::local_system();
+        id.primary_group = sids::local_system();
+    } else {
+        id.user = account_sid(user).value_or(local_account(1001));
+        // An elevated administrator's objects belong to Administrators.
+        id.owner = kind == TokenKind::elevated_administrator ? sids::administrators() : id.user;
+        id.primary_group = local_account(513);  // the machine's "None"
+    }
+    return id;
+}
+
+Identity Security::program_identity() {
+    return identity(thread_token.value_or(process_token), process_user);
+}
+
 void Security::load(const nlohmann::json& s, Machine&) {
-    if (s.is_null()) return;
+    if (s.is_null()) {
+        account_sid(process_user);
+        return;
+    }
     if (!s.is_object()) throw std::runtime_error("profile: \"security\" must be an object");
     if (s.contains("token")) {
         std::string name = s["token"].get<std::string>();
@@ -129,6 +252,8 @@ void Security::load(const nlohmann::json& s, Machine&) {
     }
     process_user = s.value("user", process_user);
     process_session = s.value("session", process_session);
+    // The process's user is the first local account: RID 1001.
+    if (process_token != TokenKind::local_system) account_sid(process_user);
     if (s.contains("consent")) {
         std::string c = s["consent"].get<std::string>();
         if (c != "accept" && c != "decline")

@@ -42,6 +42,40 @@ struct SidValue {
     }
 };
 
+// Well-known SIDs the model's tokens and descriptors name.
+namespace sids {
+SidValue everyone();             // S-1-1-0, WD
+SidValue creator_owner();        // S-1-3-0, CO
+SidValue creator_group();        // S-1-3-1, CG
+SidValue interactive();          // S-1-5-4, IU
+SidValue authenticated_users();  // S-1-5-11, AU
+SidValue local_system();         // S-1-5-18, SY
+SidValue administrators();       // S-1-5-32-544, BA
+SidValue users();                // S-1-5-32-545, BU
+SidValue trusted_installer();    // NT SERVICE\TrustedInstaller
+}  // namespace sids
+
+// Who a token says its holder is, as an access check reads it: the user,
+// the groups that grant (and the groups held for deny only), the default
+// owner and primary group of what it creates, and whom it may name owner
+// without privileges (its user, and Administrators where that group is an
+// owner group of the token).
+struct Identity {
+    std::string name;  // "alice", "SYSTEM"
+    TokenKind kind = TokenKind::standard_user;
+    SidValue user;
+    std::vector<SidValue> groups;
+    std::vector<SidValue> deny_only;
+    SidValue owner;
+    SidValue primary_group;
+
+    // The user or an enabled group: what allow ACEs and ownership match.
+    bool holds(const SidValue& sid) const;
+    // Also the deny-only groups: what deny ACEs match.
+    bool denied_as(const SidValue& sid) const;
+    bool may_own(const SidValue& sid) const;
+};
+
 // The object behind a handle of kind "token".
 struct Token {
     TokenKind kind = TokenKind::standard_user;
@@ -86,6 +120,17 @@ struct Security {
     // A token handle through the machine's handle table.
     HANDLE open_token(Machine& m, const Token& token);
 
+    // The SID of an account by name: "SYSTEM", "Administrators", "Users",
+    // "Everyone", "TrustedInstaller", a literal "S-1-...", or a local user,
+    // whose SID is the machine's domain and a RID given in order of first
+    // mention from 1001 ("Administrator" is 500). Null for text that is
+    // none of these.
+    std::optional<SidValue> account_sid(const std::string& name);
+    // The token of |kind| for |user| as an access check reads it.
+    Identity identity(TokenKind kind, const std::string& user);
+    // The calling thread's: its impersonation token, else the process's.
+    Identity program_identity();
+
     // Profile section "security": {"token": "elevated_administrator",
     // "user": "alice", "session": 1, "consent": "accept" | "decline"}.
     void load(const nlohmann::json& section, Machine& m);
@@ -98,6 +143,7 @@ private:
         bool live = true;
     };
     std::map<PSID, SidBlock> sids_;
+    std::vector<std::string> local_users_;  // RID 1001 + index
 };
 
 }  // namespace winsim

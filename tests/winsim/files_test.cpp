@@ -237,8 +237,11 @@ TEST_F(Files, AFileTheServiceHoldsIsFreeOnceItStops) {
     EXPECT_EQ(held["errno"], "ETXTBSY");
     EXPECT_EQ(held["args"]["refused"], "held by SablewickRemote (service)");
     EXPECT_EQ(read_file(kConfig), "old\r\n");
-    std::ifstream reading(config);
-    EXPECT_TRUE(reading.is_open());  // it shares reading
+    {
+        // It shares reading; open, the file could not be replaced.
+        std::ifstream reading(config);
+        EXPECT_TRUE(reading.is_open());
+    }
 
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = OpenServiceW(manager, L"SablewickRemote", SERVICE_STOP | SERVICE_QUERY_STATUS);

@@ -13,8 +13,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <knownfolders.h>

@@ -104,16 +104,31 @@ TEST_F(ResourcesTest, UnpackReplacesTheFileWithTheResourceBytes) {
     expect_no_leaks();
 }
 
-TEST_F(ResourcesTest, DestinationThatCannotBeOpened) {
-    fs::create_directory(Target("folder"));
-    const fs::path cases[] = {Target("no such folder") / "file.cfg", Target("folder")};
-    for (const fs::path& file : cases) {
-        SCOPED_TRACE(file);
-        EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.UnpackToFile(104, L"CFG", file); }),
-                  "Unable to create " + file.string());
-    }
+// A destination in a folder that is missing cannot be made; an empty folder
+// at its name goes, as a removal of the name would take it; a folder with
+// something in it cannot be replaced, and says why.
+TEST_F(ResourcesTest, DestinationThatCannotBeMadeOrReplaced) {
+    const fs::path missing = Target("no such folder") / "file.cfg";
+    EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.UnpackToFile(104, L"CFG", missing); }),
+              "Unable to create " + missing.string());
     EXPECT_FALSE(fs::exists(Target("no such folder")));
-    EXPECT_TRUE(fs::is_directory(Target("folder")));
+
+    fs::create_directory(Target("empty"));
+    setup.UnpackToFile(104, L"CFG", Target("empty"));
+    EXPECT_TRUE(Slurp(Target("empty")) == Bytes(L"CFG", 104));
+
+    fs::create_directory(Target("full"));
+    Spit(Target("full") / "inside", "kept");
+    try {
+        setup.UnpackToFile(104, L"CFG", Target("full"));
+        ADD_FAILURE() << "no error";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(e.code().value(), static_cast<int>(ERROR_DIR_NOT_EMPTY)) << e.what();
+        EXPECT_EQ(e.path1(), Target("full"));
+        EXPECT_NE(std::string(e.what()).find("cannot remove"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Slurp(Target("full") / "inside"), "kept");
+    expect_no_leaks();
 }
 
 // A full disk: the write fails, and neither a cut-off file nor the new one

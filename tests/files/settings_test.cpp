@@ -115,34 +115,52 @@ TEST_F(SettingsTest, MissingSettingsFile) {
               "Unable to open settings file to read");
 }
 
-// A save that fails leaves the settings file as it was and no new file.
+// A save that fails leaves the settings file as it was and no new file, and
+// says why: no new file could be made, it could not be written, or the
+// settings file could not be replaced (read-only, or held by a program that
+// shares nothing).
 TEST_F(SettingsTest, FailedSaveKeepsTheSettingsFile) {
-    const fs::path file = SettingsFile();
+    const std::string data = "C:\\ProgramData\\Sablewick\\Sablewick Remote";
+    const std::string dat = data + "\\SablewickRemote.dat";
+    enum class Machine { folder_without_new_files, plain, read_only, held };
     const struct {
-        const char* call;
-        DWORD error;
-        std::string message;
+        const char* name;
+        Machine machine;
+        const char* call;  // failing, or null
+        std::string message;  // the path follows
     } cases[] = {
-        {"CreateFileW", ERROR_ACCESS_DENIED, "Unable to open settings file to write"},
-        {"MoveFileExW", ERROR_SHARING_VIOLATION, "Unable to open settings file to write"},
-        {"WriteFile", ERROR_DISK_FULL, "Unable to write " + file.string()},
-        {"write", ERROR_DISK_FULL, "Unable to write " + file.string()},  // the C library's, below it
+        {"no new file", Machine::folder_without_new_files, nullptr, "Unable to create "},
+        {"disk full", Machine::plain, "WriteFile", "Unable to write "},
+        {"disk full, the C library's write", Machine::plain, "write", "Unable to write "},
+        {"read-only", Machine::read_only, nullptr,
+         "filesystem error: cannot remove: Access is denied ["},
+        {"held without sharing", Machine::held, nullptr,
+         "filesystem error: cannot remove: The process cannot access the file because it is "
+         "being used by another process ["},
     };
     ClientSettings settings;
     settings.companyId = boost::uuids::string_generator()(kU1);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.call);
-        Spit(file, kEmbeddedRecord);
-        machine().faults.fail(c.call, c.error);
-        EXPECT_EQ(ErrorOf<std::runtime_error>([&] { setup.SaveSettings(settings); }), c.message);
-        machine().faults.clear(c.call);
-        EXPECT_EQ(Slurp(file), kEmbeddedRecord);
-        EXPECT_FALSE(fs::exists(fs::symlink_status(sablewick::NewFilePath(file))));
+        SCOPED_TRACE(c.name);
+        nlohmann::json p = profile();
+        p["files"][dat] = {{"text", kEmbeddedRecord}, {"read_only", c.machine == Machine::read_only}};
+        // Administrators may read the folder but not add to it.
+        if (c.machine == Machine::folder_without_new_files)
+            p["files"][data] = {{"folder", true},
+                                {"sddl", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BA)"}};
+        if (c.machine == Machine::held)
+            p["processes"]["running"].push_back(
+                {{"image", "holder.exe"}, {"open_files", {{{"path", dat}, {"share", nlohmann::json::array()}}}}});
+        reset(p);
+        if (c.call) machine().faults.fail(c.call, ERROR_DISK_FULL);
+        const fs::path file = SettingsFile();
+        const std::string error = ErrorOf<std::runtime_error>([&] { setup.SaveSettings(settings); });
+        const std::string expected = c.message + file.string();
+        EXPECT_EQ(error.substr(0, expected.size()), expected);
+        EXPECT_EQ(read_file(dat), kEmbeddedRecord);
+        EXPECT_FALSE(file_exists(dat + ".new"));
+        expect_no_leaks();
     }
-    // Nothing in the way: the save goes through.
-    setup.SaveSettings(settings);
-    EXPECT_EQ(Slurp(file), Saved(kU1, kNil, true, kNil));
-    expect_no_leaks();
 }
 
 TEST_F(SettingsTest, OneTimeRecord) {

@@ -46,10 +46,15 @@ protected:
         if (!in) return std::nullopt;
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    // What Install does first: the settings file from the embedded record.
+    // A settings file as an earlier installation left it.
     void WriteEmbeddedRecord() { setup.UnpackToFile(107, L"DAT", SettingsFile()); }
+    // The record the program carries, which the identities go into.
+    void SetEmbeddedRecord(const std::string& bytes) {
+        machine().modules.remove_resource(winsim::ResourceKey::of_name(L"DAT"), winsim::ResourceKey::of_id(107));
+        machine().modules.add_resource(winsim::ResourceKey::of_name(L"DAT"), winsim::ResourceKey::of_id(107),
+                                       4105, std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    }
     std::string Register() {
-        WriteEmbeddedRecord();
         setup.RegisterComputerID();
         return boost::uuids::to_string(setup.LoadSettings().computerId);
     }
@@ -299,7 +304,9 @@ TEST_F(IdentityTest, MachineGuidThroughTheAnsiCodePage) {
 }
 
 // The fields the identity does not own go back exactly as they were read.
-TEST_F(IdentityTest, OtherFieldsKeptAsRead) {
+// The record is the one the program carries: its other fields go into the
+// settings file as it has them.
+TEST_F(IdentityTest, OtherFieldsKeptAsTheEmbeddedRecordHasThem) {
     const std::string company = "7d3a90c4-5b21-4e8f-9a6c-0f12b3e4d5a6";
     const std::string second = "01234567-89ab-cdef-0123-456789abcdef";
     const std::string computer = IdentityOf(kMac + kSerial + kGuid + company);
@@ -316,7 +323,7 @@ TEST_F(IdentityTest, OtherFieldsKeptAsRead) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reset(profile());
-        std::ofstream(SettingsFile(), std::ios::binary) << c.file;
+        SetEmbeddedRecord(c.file);
         setup.RegisterComputerID();
         EXPECT_EQ(Settings(), c.saved);
         expect_no_leaks();
@@ -357,32 +364,46 @@ TEST_F(IdentityTest, RejectedCompanyIdForms) {
     }
 }
 
-// A failure before the save leaves the settings file as it was.
-TEST_F(IdentityTest, FailureBeforeTheSave) {
+// The record is made in memory and written once, identities included: a
+// failure at any step leaves the settings file as it was, never the embedded
+// record without its identities.
+TEST_F(IdentityTest, FailureAtAnyStepKeepsTheSettingsFile) {
+    const std::string data = "C:\\ProgramData\\Sablewick\\Sablewick Remote";
+    const std::string old = "22 serialization::archive 19 0 2 " + kNil + " " + kNil + " 1 " + kNil + "\n";
     const std::string unsupported =
         "22 serialization::archive 20 0 2 " + kNil + " " + kNil + " 1 " + kNil + "\n";
+    enum class Step { resource, archive, company, save };
     const struct {
         const char* name;
-        std::optional<std::string> file;
-        std::optional<std::string> company;
+        Step step;
         std::string error;
     } cases[] = {
-        // The record is read before the option is parsed.
-        {"no settings file, bad company_id", std::nullopt, "bad", "Unable to open settings file to read"},
-        {"unreadable archive", unsupported, std::nullopt, "unsupported version"},
+        {"no embedded record", Step::resource, "The specified resource type cannot be found in the image file"},
+        {"embedded record unreadable", Step::archive, "unsupported version"},
+        {"bad company id", Step::company, "Failed to parse Company ID"},
+        {"no new file can be made", Step::save, "Unable to create "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        reset(profile());
-        if (c.company) setup.SetCompanyId(*c.company);
-        if (c.file) std::ofstream(SettingsFile(), std::ios::binary) << *c.file;
+        nlohmann::json p = profile();
+        p["files"][data + "\\SablewickRemote.dat"] = old;
+        // Administrators may read the folder but not add to it.
+        if (c.step == Step::save)
+            p["files"][data] = {{"folder", true}, {"sddl", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BA)"}};
+        reset(p);
+        if (c.step == Step::resource)
+            machine().modules.remove_resource(winsim::ResourceKey::of_name(L"DAT"), winsim::ResourceKey::of_id(107));
+        if (c.step == Step::archive) SetEmbeddedRecord(unsupported);
+        sablewick::Bootstrapper run(nullptr);
+        if (c.step == Step::company) run.SetCompanyId("bad");
         try {
-            setup.RegisterComputerID();
+            run.RegisterComputerID();
             ADD_FAILURE() << "no error";
         } catch (const std::exception& e) {
-            EXPECT_EQ(e.what(), c.error);
+            EXPECT_EQ(std::string(e.what()).substr(0, c.error.size()), c.error);
         }
-        EXPECT_EQ(Settings(), c.file);
+        EXPECT_EQ(read_file(data + "\\SablewickRemote.dat"), old);
+        EXPECT_FALSE(file_exists(data + "\\SablewickRemote.dat.new"));
         expect_no_leaks();
     }
 }

@@ -139,7 +139,10 @@ TEST_F(InstallSequence, ConfigurationThatCannotBeReplacedTouchesNothingElse) {
         } else {
             ASSERT_EQ(message_boxes().size(), 1u);
             const std::string text = message_boxes()[0].text_utf8();
-            const std::string expected = "Unable to create " + host_path(kConfig).string();
+            // As a removal of the name says it: the operation, the reason
+            // and the path.
+            const std::string expected = "cannot remove: The directory is not empty ["
+                                         + host_path(kConfig).string() + "]";
             EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
         }
         EXPECT_EQ(read_file(kConfig + "\\inside"), "a folder where the file should be");
@@ -191,7 +194,9 @@ TEST_F(InstallSequence, BadCompanyIdLeavesBothFilesAsTheyWere) {
             const std::string text = message_boxes()[0].text_utf8();
             EXPECT_NE(text.find("Failed to parse Company ID"), std::string::npos) << text;
         }
-        EXPECT_TRUE(calls("CreateFileW").empty());
+        // No file made, renamed or deleted: only folders looked at.
+        for (const auto& c : calls("CreateFileW")) EXPECT_NE(c.args["dwCreationDisposition"], CREATE_NEW);
+        EXPECT_TRUE(calls("SetFileInformationByHandle").empty());
         EXPECT_TRUE(calls("ShellExecuteExW").empty());
         expect_no_leaks();
     }
@@ -247,12 +252,12 @@ TEST_F(InstallSequence, FailedWriteBackLeavesTheInstallersFileAndGoesOn) {
         reset(profile());
         write_file(kConfig, "# mine\r\ntray-port = 100\r\nkey = user\r\n");
         write_file(kSettings, kInstalledSettings);
-        // The write-back is the run's last rename.
+        // The write-back is the run's last write.
         bool installerRan = false;
         machine().log.on_record = [&](const winsim::CallRecord& r) {
             if (r.call == "WaitForSingleObject" && !installerRan && !started("msiexec.exe").empty()) {
                 installerRan = true;
-                machine().faults.fail("MoveFileExW", ERROR_SHARING_VIOLATION);
+                machine().faults.fail("WriteFile", ERROR_DISK_FULL);
             }
         };
 

@@ -252,7 +252,7 @@ const std::vector<Road>& Roads() {
          {L"--company_id=" + company},
          kAdministrator,
          AgentFiles() + HeldByService(kConfig),
-         Report({"Unable to create", "SablewickRemote.cfg"})},
+         Report({"cannot remove", "being used by another process", "SablewickRemote.cfg"})},
         {"silent reinstallation over a read-only settings file",
          {L"--silent"},
          kLocalSystem,
@@ -317,6 +317,10 @@ struct Outcome {
     std::optional<std::uint64_t> installerEnd() const {
         const winsim::Process* p = installer();
         return p ? p->end_ms : std::nullopt;
+    }
+    std::optional<std::uint64_t> installerStart() const {
+        const winsim::Process* p = installer();
+        return p ? std::optional<std::uint64_t>(p->start_ms) : std::nullopt;
     }
 };
 
@@ -415,8 +419,13 @@ bool IsConfigOrItsSideFile(const std::string& name) {
 std::vector<Step> StepsOf(const Outcome& run) {
     const auto& calls = run.calls;
     const auto installerEnd = run.installerEnd();
+    const auto installerStart = run.installerStart();
     auto fileStep = [&](const CallRecord& c, const std::string& path) {
         const std::string name = winsim::file_name_of(path);
+        // Once the installer has been running, the package is touched only
+        // to be removed.
+        if (installerStart && c.clock_ms > *installerStart && IsTempPackage(name))
+            return Step::package_removal;
         if (installerEnd && c.clock_ms >= *installerEnd && IsConfigOrItsSideFile(name))
             return Step::write_back;
         return Step::other;
@@ -449,6 +458,9 @@ std::vector<Step> StepsOf(const Outcome& run) {
                 s = Step::log_folder;
             else
                 s = fileStep(c, path);
+        } else if (n == "CreateDirectoryW") {
+            if (winsim::iequals(winsim::file_name_of(a.value("lpPathName", std::string())), "SablewickRemote Msi"))
+                s = Step::log_folder;
         } else if (n == "SHGetKnownFolderPath" || n == "SHGetFolderPathW") {
             s = Step::folder;
         } else if (n == "GetSystemDirectoryW") {
@@ -474,10 +486,17 @@ std::vector<Step> StepsOf(const Outcome& run) {
             s = lookup(kernelHandles, Arg(a, "hObject"));
             if (const auto h = HandleOf(Arg(a, "hObject"))) kernelHandles.erase(*h);
         } else if (n == "CreateFileW") {
-            s = fileStep(c, a.value("lpFileName", std::string()));
+            const std::string path = a.value("lpFileName", std::string());
+            // The package is opened for deletion only to remove it.
+            if (IsTempPackage(winsim::file_name_of(path)) && (a.value("dwDesiredAccess", 0u) & DELETE) != 0)
+                s = Step::package_removal;
+            else
+                s = fileStep(c, path);
             keep(kernelHandles, c.result, s);
-        } else if (n == "WriteFile" || n == "FlushFileBuffers") {
+        } else if (a.contains("hFile")) {
             s = lookup(kernelHandles, Arg(a, "hFile"));
+        } else if (a.contains("handle") && n != "CloseHandle") {
+            s = lookup(kernelHandles, Arg(a, "handle"));
         } else if (n == "GetFileAttributesW" || n == "DeleteFileW") {
             s = fileStep(c, a.value("lpFileName", std::string()));
         } else if (n == "MoveFileExW") {
@@ -554,6 +573,7 @@ const std::set<std::string> kCannotFail = {
     "DeleteCriticalSection",
     "CoUninitialize",
     "CoTaskMemFree",
+    "CompareStringOrdinal",  // fails only for arguments that are no strings
 };
 
 struct Injection {
@@ -678,6 +698,16 @@ std::vector<DWORD> FileFailures(const CallRecord& record) {
     return {ERROR_ACCESS_DENIED};  // stat, mkdir
 }
 
+// The file the CreateFileW before |at| opened |handle| for; empty if none.
+std::string PathOfHandle(const std::vector<CallRecord>& calls, std::size_t at,
+                         const nlohmann::json& handle) {
+    const auto h = HandleOf(handle);
+    for (std::size_t k = at; h && k-- > 0;)
+        if (calls[k].call == "CreateFileW" && HandleOf(calls[k].result) == h)
+            return calls[k].args.value("lpFileName", std::string());
+    return {};
+}
+
 // One run per failure of every call the run without a fault made.
 std::vector<Injection> InjectionsOf(const Outcome& baseline) {
     const auto steps = StepsOf(baseline);
@@ -701,6 +731,10 @@ std::vector<Injection> InjectionsOf(const Outcome& baseline) {
         } else {
             if (record.call == "DeleteFileW")
                 injection.path = record.args.value("lpFileName", std::string());
+            // A deletion through a handle: the file the handle was opened for.
+            if (record.call == "SetFileInformationByHandle"
+                && Arg(Arg(record.args, "lpFileInformation"), "DeleteFile") == true)
+                injection.path = PathOfHandle(baseline.calls, i, Arg(record.args, "hFile"));
             ChooseFailure(record, injection);
             out.push_back(injection);
         }
@@ -1068,8 +1102,11 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     // holds open without delete sharing, and the program cannot do more than
     // ask; what is left is Windows' doing.
     auto ownRemovalFailed = [&](const std::string& name) {
-        if (!injection || (injection->call != "remove" && injection->call != "DeleteFileW")) return false;
-        return winsim::file_name_of(injection->path) == name;
+        if (!injection) return false;
+        if (injection->step == Step::package_removal && IsTempPackage(name)) return true;
+        const bool removal = injection->call == "remove" || injection->call == "DeleteFileW"
+                             || (injection->call == "SetFileInformationByHandle" && !injection->path.empty());
+        return removal && winsim::file_name_of(injection->path) == name;
     };
     for (const auto& f : o.tempPackages)
         if (!ownRemovalFailed(f)) v.push_back("temporary package left: " + f);

@@ -35,8 +35,10 @@ std::filesystem::path SecureAgentFolders(Creation logFolder) {
     // The application-data folder itself is Windows'; it is only made when
     // missing, as any chain of folders is.
     if (!std::filesystem::exists(programData)) std::filesystem::create_directories(programData);
-    SecureFolder(folder.parent_path(), Creation::required);
-    if (SecureFolder(folder, Creation::required) == FolderState::ready)
+    // The log's path comes back even when its folders cannot be made.
+    const Creation chain = logFolder == Creation::wanted ? Creation::wanted : Creation::required;
+    SecureFolder(folder.parent_path(), chain);
+    if (SecureFolder(folder, chain) == FolderState::ready)
         SecureFolder(folder / L"SablewickRemote Msi", logFolder);
     return folder;
 }

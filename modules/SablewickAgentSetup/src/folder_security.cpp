@@ -120,11 +120,14 @@ FolderState SecureFolder(const fs::path& folder, Creation creation) {
         kAgentFolderSddl, SDDL_REVISION_1, &made, nullptr));
     const kyv::win::unique_hlocal descriptor(made);
 
-    // Two looks at most: a folder someone made between the first look and
-    // the creation is looked at like any other.
+    // A few looks at most: a folder someone made between a look and the
+    // creation, or put in the place of the one looked at before it could be
+    // secured, is looked at like any other.
     DWORD error = ERROR_ALREADY_EXISTS;
-    for (int look = 0; look < 2; ++look) {
-        const Entry entry = OpenEntry(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, kShareAll);
+    for (int look = 0; look < 3; ++look) {
+        // Reading the descriptor first: a folder of administrators may well
+        // not grant them the right to change its owner, and needs no change.
+        const Entry entry = OpenEntry(folder, READ_CONTROL, kShareAll);
         switch (entry.kind) {
         case EntryKind::missing: {
             if (creation == Creation::never) return FolderState::missing;
@@ -137,10 +140,18 @@ FolderState SecureFolder(const fs::path& folder, Creation creation) {
             if (creation == Creation::wanted) return FolderState::missing;
             ThrowFileError("cannot create directories", folder, error);
         }
-        case EntryKind::folder:
-            if (NeedsSecuring(entry.handle.get(), TrustedSids()))
-                Secure(entry.handle.get(), folder, descriptor.get());
+        case EntryKind::folder: {
+            if (!NeedsSecuring(entry.handle.get(), TrustedSids())) return FolderState::ready;
+            // Secured through a handle of its own, which must still be the
+            // folder looked at: one swapped in meanwhile is looked at anew.
+            const Entry secured =
+                OpenEntry(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, kShareAll);
+            if (secured.kind == EntryKind::unopened)
+                ThrowFileError("cannot secure", folder, secured.error);
+            if (secured.kind != EntryKind::folder || secured.id != entry.id) continue;
+            Secure(secured.handle.get(), folder, descriptor.get());
             return FolderState::ready;
+        }
         case EntryKind::unopened: ThrowFileError("cannot secure", folder, entry.error);
         case EntryKind::link:
         case EntryKind::elsewhere: ThrowLinkedFolder(folder);

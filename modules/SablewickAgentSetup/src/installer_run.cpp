@@ -90,10 +90,8 @@ void RemoveTempMsiOnExit::Written(const FileId& file) {
 
 RemoveTempMsiOnExit::~RemoveTempMsiOnExit() {
     if (!written_) return;
-    const Entry entry =
-        OpenEntry(package_, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll);
-    if (entry.kind == EntryKind::plain_file && entry.id == file_)
-        DeleteByHandle(entry.handle.get(), entry.attributes);
+    const kyv::win::unique_handle package = OpenSameFile(package_, DELETE, kShareAll, file_);
+    if (package) DeleteByHandle(package.get(), 0);
 }
 
 kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,

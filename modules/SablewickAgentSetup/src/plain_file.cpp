@@ -75,7 +75,9 @@ Entry OpenEntry(const fs::path& path, DWORD access, DWORD share) {
     Entry entry;
     // Backup semantics only so that a folder opens at all; no privilege is
     // enabled, so it grants nothing more.
-    entry.handle = Opened(::CreateFileW(path.wstring().c_str(), access, share, nullptr,
+    // Reading its attributes is what telling its kind takes; that right
+    // conflicts with nobody's sharing.
+    entry.handle = Opened(::CreateFileW(path.wstring().c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
                                         OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
@@ -108,6 +110,16 @@ Entry OpenEntry(const fs::path& path, DWORD access, DWORD share) {
     else if (info.nNumberOfLinks == 1)
         entry.kind = EntryKind::plain_file;
     return entry;
+}
+
+kyv::win::unique_handle OpenSameFile(const fs::path& path, DWORD access, DWORD share,
+                                     const FileId& id) {
+    kyv::win::unique_handle handle = Opened(::CreateFileW(
+        path.wstring().c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileId found;
+    if (handle && (!IdOf(handle.get(), found) || found != id)) handle.reset();
+    return handle;
 }
 
 std::optional<std::string> ReadPlainFile(const fs::path& path, std::size_t limit) {

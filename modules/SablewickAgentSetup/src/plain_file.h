@@ -55,6 +55,13 @@ struct Entry {
 // is "elsewhere" is not what the name names.
 Entry OpenEntry(const std::filesystem::path& path, DWORD access, DWORD share);
 
+// A handle with |access| and |share| to the file at |path| when it is still
+// the file |id| (opened without following a link at its last element); none
+// otherwise. For a file this program made itself, its identity says all
+// that its name cannot.
+kyv::win::unique_handle OpenSameFile(const std::filesystem::path& path, DWORD access, DWORD share,
+                                     const FileId& id);
+
 // The bytes of |path| when it is a plain file of at most |limit| bytes;
 // nothing for anything else. Never follows a link and never waits on a pipe.
 std::optional<std::string> ReadPlainFile(const std::filesystem::path& path, std::size_t limit);

@@ -702,7 +702,8 @@ touch "$swap_stop"
 swapper_ended() { ! kill -0 "$swapper" 2>/dev/null; }
 wait_until 30 swapper_ended || kill "$swapper" 2>/dev/null
 wait "$swapper" 2>/dev/null
-tr -d '\r' <"$swap_record" >"$work/swap.record" 2>/dev/null
+: >"$work/swap.record"
+[ -f "$swap_record" ] && tr -d '\r' <"$swap_record" >"$work/swap.record"
 # Attempts per kind that Windows refused (any error but a missing file).
 refused() {  # write|rename|delete
   awk -v kind="$1" '$1 == "attempts" && $2 == kind && $3 != 0 && $3 != 2 && $3 != 3 { n += $4 } END { print n + 0 }' "$work/swap.record"
@@ -714,20 +715,29 @@ early_successes() {
 }
 installed=$(new_lines SablewickRemote '^installer' "$installs_before")
 check "the swapped package never ran" test ! -e "$swapped_marker"
-if [ "$installed" -ge 1 ]; then
-  check_installer_ran 2
-  check "nothing got through while the installer read the package" equal "$(early_successes)" 0
-else
-  check "stopped without installing: service not started" equal "$(new_lines SablewickRemote '^start ' "$starts_before")" 0
-fi
 check "the swapping program found the package" grep -q '^found sablewick_remote_' "$work/swap.record"
-for kind in write rename delete; do
-  check "the swapping program's attempts to $kind: refused" test "$(refused "$kind")" -ge 1
-done
+if [ "$installed" -ge 1 ]; then
+  # The agent's package installed: every attempt while the installer read
+  # it was refused. Once the run lets go of the package, just before it
+  # deletes it, an attempt may go through: that is after the installer's step.
+  check_installer_ran 2
+  check "nothing went through before the installer's step" equal "$(early_successes)" 0
+  for kind in write rename delete; do
+    check "the swapping program's attempts to $kind: refused" test "$(refused "$kind")" -ge 1
+  done
+else
+  # Under Wine the swapping program is an administrator and the package's
+  # descriptor does not keep it out, so it may get at the package between
+  # the rename that gives the package its name and the open that holds it.
+  # The run must then stop, starting nothing, for that reason only.
+  check "stopped because the swapping program got at the package first" test "$(early_successes)" -ge 1
+  check_tray_not_started
+  check "service not started" equal "$(new_lines SablewickRemote '^start ' "$starts_before")" 0
+fi
 check_no_temporary_package
-echo "wine e2e: $scenario: $(grep -c '^found ' "$work/swap.record") found," \
+echo "wine e2e: $scenario: $(grep -c '^found ' "$work/swap.record") found;" \
   "refused: write $(refused write), rename $(refused rename), delete $(refused delete);" \
-  "$(grep -c '^success ' "$work/swap.record") after its release;" \
+  "went through: $(early_successes) before the installer's step, $(($(grep -c '^success ' "$work/swap.record") - $(early_successes))) after;" \
   "$([ "$installed" -ge 1 ] && echo installed || echo stopped)"
 if [ -e "$swapped_marker" ]; then
   quiet wine msiexec /x "$public_dir/SwappedPackage.msi" /qn

@@ -5,7 +5,7 @@
 // tries, in turn and again and again while it is there, to open it for
 // writing and write its own package over it, to rename a copy of its own
 // package over it (MoveFileExW with MOVEFILE_REPLACE_EXISTING), and to delete
-// it, until the stop file appears.
+// it, until the stop file appears or its own package is in place.
 //
 //   swap_package.exe <its own package> <stop file>
 //
@@ -159,12 +159,20 @@ int wmain(int argc, wchar_t** argv) {
 
         const std::wstring package = folder + name;
         unsigned long long attempts = 0;
-        for (;;) {
-            if (attempts % 64 == 0 && Exists(stopFile)) break;
+        // Once its own package is in place it leaves it there for the
+        // installer: deleting it, or writing over it again, would only spoil
+        // the swap.
+        bool placed = false;
+        for (unsigned long long round = 0;; ++round) {
+            if (round % 64 == 0 && Exists(stopFile)) break;
             if (!Exists(package)) {
                 agent_test::AppendRecord(L"gone " + name + L" after " + std::to_wstring(attempts)
                                          + L" attempts");
                 break;
+            }
+            if (placed) {
+                ::Sleep(1);
+                continue;
             }
             const auto attempt = static_cast<Attempt>(attempts % kAttempts);
             ++attempts;
@@ -175,9 +183,11 @@ int wmain(int argc, wchar_t** argv) {
             if (attempts == 1)
                 agent_test::AppendRecord(L"found " + name + L" after " + std::to_wstring(polls)
                                          + L" polls");
-            if (result == ERROR_SUCCESS)
+            if (result == ERROR_SUCCESS) {
                 agent_test::AppendRecord(std::wstring(L"success ") + kAttemptNames[attempt] + L" "
                                          + std::to_wstring(InstallerLines()));
+                placed = attempt != kDelete;
+            }
         }
         if (Exists(stopFile)) break;
     }

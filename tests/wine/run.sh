@@ -624,15 +624,16 @@ mkdir -p "$other_msi"
 printf 'Another user'"'"'s log.\r\n' >"$expected/other-log"
 cp "$expected/other-log" "$other_msi/log_v1.0.45.1871.log"
 ln -s "$other_msi" "$msi_dir"
-# Files a first installation would replace, so that "unchanged" tells.
+# Files a first installation would replace, so that "unchanged" tells (the
+# copies kept apart from before.*, which the host build's cases read).
 hand_edited "$template" 'tray-port = 30001' >"$cfg"
 printf '22 serialization::archive 19 0 2 11111111-2222-4333-8444-555555555555 %s 1 %s\n' \
   9f0e1d2c-3b4a-5968-7786-95a4b3c2d1e0 "$nil_id" >"$dat"
-cp "$cfg" "$expected/before.cfg"
-cp "$dat" "$expected/before.dat"
+cp "$cfg" "$expected/msi-link.cfg"
+cp "$dat" "$expected/msi-link.dat"
 run_setup --silent --company_id="$company_upper"
-check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
-check "settings: unchanged" same "$dat" "$expected/before.dat"
+check "configuration: unchanged" same "$cfg" "$expected/msi-link.cfg"
+check "settings: unchanged" same "$dat" "$expected/msi-link.dat"
 check "the other folder's log: its bytes" same "$other_msi/log_v1.0.45.1871.log" "$expected/other-log"
 check "the other folder: nothing added" equal "$(ls -A "$other_msi")" log_v1.0.45.1871.log
 check "installer not run" installer_record_unchanged
@@ -681,11 +682,12 @@ mv "$work/cfg-aside" "$cfg"
 # ------------------------------------------------------------------ a program that swaps the package
 # swap_package.exe (tests/wine/agent) polls the temporary folder, the one the
 # setup program uses (both are started by wine from this shell, so both see
-# the same TMP), and tries to write, rename its own package over, and delete
-# the temporary package from the moment it sees it until it is told to stop.
-# Its own package leaves a marker file when installed. Under Wine every
-# program is an administrator and descriptors are not enforced, so the
-# package's descriptor cannot keep it out: what holds is the open handle.
+# the same TMP), and from the moment it sees the temporary package tries in
+# turn to write its own package over it, to rename its own over it and to
+# delete it, until it is told to stop or its own package is in place. Its
+# package leaves a marker file when installed. Under Wine every program is an
+# administrator and descriptors are not enforced, so the package's descriptor
+# cannot keep it out: what holds is the open handle.
 begin "another program tries to swap the temporary package: the agent's package or nothing"
 swap_record=$records/swap_package.log
 swap_stop=$records/swap-package-stop

@@ -547,6 +547,206 @@ check_service untouched
 check_tray_not_started
 check_no_temporary_package
 
+# ------------------------------------------------------------------ links planted before the run
+# The program runs elevated in folders where a standard user may have been
+# before it: the agent's folders under ProgramData and the temporary folder.
+# Under Wine a Unix symbolic link stands in for Windows' links: to a file, it
+# acts as an object-manager link reached through a junction does (the name
+# has the target's attributes, and opening or deleting the name reaches the
+# target); to a folder, as a junction. Each link leads to a file or folder of
+# another user's, in C:\users\Public or outside drive_c (Z:), whose bytes
+# are written to the expected folder before the run.
+public_dir=$drive_c/users/Public
+outside=$work/outside
+mkdir -p "$outside"
+# Every entry under the folder with its type, and every file with its size
+# and checksum; links are listed, not followed.
+tree_listing() {  # folder
+  (cd "$1" && find . -mindepth 1 -printf '%y %p\n' | sort &&
+    find . -type f -printf '%s %p\n' | sort &&
+    find . -type f -exec sha256sum {} + | sort)
+}
+installer_record_unchanged() {
+  equal "$(record_lines SablewickRemote '^installer')" "$installs_before"
+}
+# The plain files under the folder that hold exactly the given file's bytes.
+files_holding() {  # folder file
+  find "$1" -type f -exec cmp -s {} "$2" \; -print | wc -l
+}
+
+begin "links at the side files' names: a first installation, the links' targets untouched"
+printf 'Another user'"'"'s file: the configuration'"'"'s side name led here.\r\n' >"$expected/cfg-side-target"
+printf 'Another user'"'"'s file: the settings'"'"' side name led here.\r\n' >"$expected/dat-side-target"
+cp "$expected/cfg-side-target" "$public_dir/cfg-side-target.txt"
+cp "$expected/dat-side-target" "$outside/dat-side-target.txt"
+ln -s "$public_dir/cfg-side-target.txt" "$cfg.new"
+ln -s "$outside/dat-side-target.txt" "$dat.new"
+rm -f "$msi_log"
+run_setup --silent --company_id="$company_upper"
+check "configuration: the template, the installer's tray-port line only in a line of its own" same "$cfg" "$expected/first.cfg"
+check "settings: lower-case company id, computer id from Wine's values" same "$dat" "$expected/first.dat"
+check_installer_ran 2
+check_service restarted
+check_tray_started
+check_no_temporary_package
+check "the configuration side link's target: still there, its bytes" same "$public_dir/cfg-side-target.txt" "$expected/cfg-side-target"
+check "the settings side link's target: still there, its bytes" same "$outside/dat-side-target.txt" "$expected/dat-side-target"
+rm -f "$cfg.new" "$dat.new" "$public_dir/cfg-side-target.txt" "$outside/dat-side-target.txt"
+
+begin "C:\\ProgramData\\Sablewick a link to another folder: the run stops, the other folder untouched"
+# The other folder holds files at every name the run writes or the installer
+# logs to.
+sablewick_dir=$drive_c/ProgramData/Sablewick
+other_sablewick=$outside/other-sablewick
+mv "$sablewick_dir" "$work/sablewick-aside"
+mkdir -p "$other_sablewick/Sablewick Remote/SablewickRemote Msi"
+printf 'server-address = other.example.com\r\n' >"$other_sablewick/Sablewick Remote/SablewickRemote.cfg"
+printf 'Another user'"'"'s settings.\n' >"$other_sablewick/Sablewick Remote/SablewickRemote.dat"
+printf 'Another user'"'"'s log.\r\n' >"$other_sablewick/Sablewick Remote/SablewickRemote Msi/log_v1.0.45.1871.log"
+tree_listing "$other_sablewick" >"$expected/other-sablewick"
+ln -s "$other_sablewick" "$sablewick_dir"
+run_setup --silent --company_id="$company_upper"
+tree_listing "$other_sablewick" >"$work/other-sablewick-after"
+check "the other folder: the same entries, sizes and checksums" same "$work/other-sablewick-after" "$expected/other-sablewick"
+check "installer not run" installer_record_unchanged
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+rm -f "$sablewick_dir"
+mv "$work/sablewick-aside" "$sablewick_dir"
+rm -rf "${work:?}/outside/other-sablewick"
+
+begin "SablewickRemote Msi a link to another folder: the run stops before any file is touched"
+msi_dir="$data_dir/SablewickRemote Msi"
+other_msi=$public_dir/other-msi
+[ -d "$msi_dir" ] && mv "$msi_dir" "$work/msi-aside"
+mkdir -p "$other_msi"
+printf 'Another user'"'"'s log.\r\n' >"$expected/other-log"
+cp "$expected/other-log" "$other_msi/log_v1.0.45.1871.log"
+ln -s "$other_msi" "$msi_dir"
+# Files a first installation would replace, so that "unchanged" tells (the
+# copies kept apart from before.*, which the host build's cases read).
+hand_edited "$template" 'tray-port = 30001' >"$cfg"
+printf '22 serialization::archive 19 0 2 11111111-2222-4333-8444-555555555555 %s 1 %s\n' \
+  9f0e1d2c-3b4a-5968-7786-95a4b3c2d1e0 "$nil_id" >"$dat"
+cp "$cfg" "$expected/msi-link.cfg"
+cp "$dat" "$expected/msi-link.dat"
+run_setup --silent --company_id="$company_upper"
+check "configuration: unchanged" same "$cfg" "$expected/msi-link.cfg"
+check "settings: unchanged" same "$dat" "$expected/msi-link.dat"
+check "the other folder's log: its bytes" same "$other_msi/log_v1.0.45.1871.log" "$expected/other-log"
+check "the other folder: nothing added" equal "$(ls -A "$other_msi")" log_v1.0.45.1871.log
+check "installer not run" installer_record_unchanged
+check_service untouched
+check_tray_not_started
+check_no_temporary_package
+rm -f "$msi_dir"
+[ -d "$work/msi-aside" ] && mv "$work/msi-aside" "$msi_dir"
+rm -rf "${work:?}/prefix/drive_c/users/Public/other-msi"
+
+begin "the installer log's name a link to a file elsewhere: the log written at its own name"
+# The installer opens its log following links: the program puts a file of
+# its own at the name first.
+printf 'Another user'"'"'s file: the log'"'"'s name led here.\r\n' >"$expected/log-target"
+cp "$expected/log-target" "$outside/log-target.txt"
+mkdir -p "$data_dir/SablewickRemote Msi"
+rm -f "$msi_log"
+ln -s "$outside/log-target.txt" "$msi_log"
+run_setup --silent --update
+check "the log link's target: its bytes" same "$outside/log-target.txt" "$expected/log-target"
+check "a file of its own at the log's name, no link" eval '[ -f "$msi_log" ] && [ ! -L "$msi_log" ]'
+check_installer_ran 2
+check_no_temporary_package
+rm -f "$outside/log-target.txt"
+
+begin "update, the configuration a link to a file elsewhere: its target's text not taken in"
+# The target has no tray-port line and the installer's step is told to leave
+# such a file alone (it writes through links, as the program must not), so
+# the target's bytes are what the program makes of them.
+printf 'server-address = elsewhere.example.com\r\nlog-level = debug\r\n' >"$expected/cfg-target"
+cp "$expected/cfg-target" "$public_dir/cfg-target.txt"
+cp "$cfg" "$work/cfg-aside"
+rm -f "$cfg" "$msi_log"
+ln -s "$public_dir/cfg-target.txt" "$cfg"
+touch "$no_tray_port_marker"
+run_setup --silent --update
+rm -f "$no_tray_port_marker"
+check "the link's target: its bytes" same "$public_dir/cfg-target.txt" "$expected/cfg-target"
+check "no file in the agent folder holds the target's bytes" equal \
+  "$(files_holding "$drive_c/ProgramData/Sablewick" "$expected/cfg-target")" 0
+check_installer_ran 2
+check_no_temporary_package
+rm -f "$cfg" "$public_dir/cfg-target.txt"
+mv "$work/cfg-aside" "$cfg"
+
+# ------------------------------------------------------------------ a program that swaps the package
+# swap_package.exe (tests/wine/agent) polls the temporary folder, the one the
+# setup program uses (both are started by wine from this shell, so both see
+# the same TMP), and from the moment it sees the temporary package tries in
+# turn to write its own package over it, to rename its own over it and to
+# delete it, until it is told to stop or its own package is in place. Its
+# package leaves a marker file when installed. Under Wine every program is an
+# administrator and descriptors are not enforced, so the package's descriptor
+# cannot keep it out: what holds is the open handle.
+begin "another program tries to swap the temporary package: the agent's package or nothing"
+swap_record=$records/swap_package.log
+swap_stop=$records/swap-package-stop
+swapped_marker=$records/swapped-package-ran
+cp "$agent_build/SwappedPackage.msi" "$public_dir/SwappedPackage.msi"
+rm -f "$swap_record" "$swap_stop" "$msi_log"
+wine "$agent_build/swap_package.exe" 'C:\users\Public\SwappedPackage.msi' \
+  'C:\ProgramData\SablewickAgentTest\swap-package-stop' >"$work/swap.out" 2>>"$work/wine.log" &
+swapper=$!
+swapper_watching() { grep -q watching "$work/swap.out"; }
+wait_until 20 swapper_watching
+run_setup --silent --company_id="$company_upper"
+touch "$swap_stop"
+swapper_ended() { ! kill -0 "$swapper" 2>/dev/null; }
+wait_until 30 swapper_ended || kill "$swapper" 2>/dev/null
+wait "$swapper" 2>/dev/null
+: >"$work/swap.record"
+[ -f "$swap_record" ] && tr -d '\r' <"$swap_record" >"$work/swap.record"
+# Attempts per kind that Windows refused (any error but a missing file).
+refused() {  # write|rename|delete
+  awk -v kind="$1" '$1 == "attempts" && $2 == kind && $3 != 0 && $3 != 2 && $3 != 3 { n += $4 } END { print n + 0 }' "$work/swap.record"
+}
+# What got through while the installer had not reached its step: an attempt
+# recorded with no more installer lines than before the run.
+early_successes() {
+  awk -v before="$installs_before" '$1 == "success" && $3 <= before' "$work/swap.record" | wc -l
+}
+installed=$(new_lines SablewickRemote '^installer' "$installs_before")
+check "the swapped package never ran" test ! -e "$swapped_marker"
+check "the swapping program found the package" grep -q '^found sablewick_remote_' "$work/swap.record"
+if [ "$installed" -ge 1 ]; then
+  # The agent's package installed: every attempt while the installer read
+  # it was refused. Once the run lets go of the package, just before it
+  # deletes it, an attempt may go through: that is after the installer's step.
+  check_installer_ran 2
+  check "nothing went through before the installer's step" equal "$(early_successes)" 0
+  for kind in write rename delete; do
+    check "the swapping program's attempts to $kind: refused" test "$(refused "$kind")" -ge 1
+  done
+else
+  # Under Wine the swapping program is an administrator and the package's
+  # descriptor does not keep it out, so it may get at the package between
+  # the rename that gives the package its name and the open that holds it.
+  # The run must then stop, starting nothing, for that reason only.
+  check "stopped because the swapping program got at the package first" test "$(early_successes)" -ge 1
+  check_tray_not_started
+  check "service not started" equal "$(new_lines SablewickRemote '^start ' "$starts_before")" 0
+fi
+check_no_temporary_package
+echo "wine e2e: $scenario: $(grep -c '^found ' "$work/swap.record") found;" \
+  "refused: write $(refused write), rename $(refused rename), delete $(refused delete);" \
+  "went through: $(early_successes) before the installer's step, $(($(grep -c '^success ' "$work/swap.record") - $(early_successes))) after;" \
+  "$([ "$installed" -ge 1 ] && echo installed || echo stopped)"
+if [ -e "$swapped_marker" ]; then
+  quiet wine msiexec /x "$public_dir/SwappedPackage.msi" /qn
+  rm -f "$swapped_marker"
+fi
+rm -f "$swap_stop" "$public_dir/SwappedPackage.msi"
+
 # ------------------------------------------------------------------ the host build on the same machine
 begin "host build on Wine's machine values: the same files"
 adapters_json=$(awk '$1 == "adapter" {

@@ -129,10 +129,11 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
 
 void ClearLogName(const std::filesystem::path& log) {
     // A look that no program's sharing refuses: a log file that a viewer
-    // holds is no reason to stop.
-    const Entry entry = OpenEntry(log, FILE_READ_ATTRIBUTES, kShareAll);
-    if (entry.kind == EntryKind::missing || entry.kind == EntryKind::plain_file
-        || entry.kind == EntryKind::folder)
+    // holds is no reason to stop. The handle is closed before the rename:
+    // Wine refuses to rename over a file that any handle holds open, and to
+    // it a link to a file is that file.
+    const EntryKind kind = OpenEntry(log, FILE_READ_ATTRIBUTES, kShareAll).kind;
+    if (kind == EntryKind::missing || kind == EntryKind::plain_file || kind == EntryKind::folder)
         return;
     // An empty file takes the name: a rename replaces a link itself, where
     // deleting what the name leads to could reach the link's target.

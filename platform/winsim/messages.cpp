@@ -17,6 +17,7 @@ MessageTables::MessageTables() {
         {8, L"Not enough memory resources are available to process this command.\r\n"},
         {14, L"Not enough memory resources are available to complete this operation.\r\n"},
         {21, L"The device is not ready.\r\n"},
+        {29, L"The system cannot write to the specified device.\r\n"},
         {32, L"The process cannot access the file because it is being used by another process.\r\n"},
         {50, L"The request is not supported.\r\n"},
         {80, L"The file exists.\r\n"},

@@ -33,7 +33,7 @@ struct FolderWatch {
     std::string pattern;
     Action action = Action::replace;
     std::string text;        // what it writes
-    std::set<FileId> tried;  // each file once
+    std::set<FileId> done;   // files an attempt went through for
     std::set<FileId> own;    // what it made itself
 };
 

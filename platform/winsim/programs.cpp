@@ -61,6 +61,24 @@ bool write_file(const fs::path& p, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
+// The installer lays its files down at their names: what it edits is the
+// plain file standing there; a link, a pipe or a device at the name is
+// replaced by the installer's own file, never read or written through.
+bool installed_text(const fs::path& p, std::string& text) {
+    std::error_code ec;
+    return fs::is_regular_file(fs::symlink_status(p, ec)) && read_file(p, text);
+}
+
+bool lay_down(Machine& m, const fs::path& p, const std::string& text) {
+    std::error_code ec;
+    const auto status = fs::symlink_status(p, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+        m.files.forget_if_last(m, p.string());
+        if (!fs::remove(p, ec)) return false;
+    }
+    return write_file(p, text);
+}
+
 // Replaces the first line holding `holding` (its line end included) by
 // `line`, or appends `line` on a line of its own.
 std::string with_line(std::string text, const std::string& holding, const std::string& line) {
@@ -277,19 +295,19 @@ void Programs::run_installer(Machine& m, Process& p, const std::string& package)
                 const std::string file = named("replace_line");
                 const fs::path host = m.sandbox.host_path(file);
                 std::string text;
-                read_file(host, text);
+                installed_text(host, text);
                 const std::string holding = named("holding");
-                ok = write_file(host, with_line(text, holding, line_with_end(named("line"))));
+                ok = lay_down(m, host, with_line(text, holding, line_with_end(named("line"))));
                 what = "line holding \"" + holding + "\" set in " + file;
             } else if (e.contains("write_file")) {
-                ok = write_file(m.sandbox.host_path(named("write_file")),
+                ok = lay_down(m, m.sandbox.host_path(named("write_file")),
                                 e.value("text", std::string()));
                 what = "file " + named("write_file") + " written";
             } else if (e.contains("append_file")) {
                 const fs::path host = m.sandbox.host_path(named("append_file"));
                 std::string text;
-                read_file(host, text);
-                ok = write_file(host, text + e.value("text", std::string()));
+                installed_text(host, text);
+                ok = lay_down(m, host, text + e.value("text", std::string()));
                 what = "file " + named("append_file") + " appended to";
             } else if (e.contains("delete_file")) {
                 ok = fs::remove(m.sandbox.host_path(named("delete_file")), ec) || !ec;

@@ -3,9 +3,11 @@
 // a folder both can reach (the temporary folder, a folder of ProgramData
 // the user made) until the elevated program writes a file, then replace,
 // overwrite or delete it before the program uses it. Each watcher takes its
-// turn after every file operation of the program, tries each matching file
-// once, and meets the same access checks and sharing as anyone, as its own
-// user; what it tried and what Windows answered goes into its details.
+// turn after every file operation of the program and tries each matching
+// file again at every turn until one attempt goes through, as a program
+// that polls would; it meets the same access checks and sharing as anyone,
+// as its own user; what it tried and what Windows answered goes into its
+// details.
 #include "platform/winsim/machine.h"
 
 #include <algorithm>
@@ -155,8 +157,7 @@ void Processes::after_file_operation(Machine& m) {
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
             const auto id = id_at(name);
-            if (!id || w.tried.count(*id) || w.own.count(*id)) continue;
-            w.tried.insert(*id);
+            if (!id || w.done.count(*id) || w.own.count(*id)) continue;
             const Actor who{m.security.identity(p->token, p->user),
                             p->image + " (pid " + std::to_string(p->id) + ")"};
             std::string why;
@@ -174,9 +175,11 @@ void Processes::after_file_operation(Machine& m) {
             }
             nlohmann::json attempt = {{"file", m.sandbox.windows_path(name)},
                                       {"action", action_name(w.action)},
-                                      {"result", result}};
+                                      {"result", result},
+                                      {"clock_ms", now}};
             if (!why.empty()) attempt["refused"] = why;
             p->details["attempts"].push_back(std::move(attempt));
+            if (result == ERROR_SUCCESS) w.done.insert(*id);
         }
     }
 }

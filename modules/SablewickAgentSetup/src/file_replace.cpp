@@ -20,9 +20,6 @@ namespace {
 // someone left at <target>.new must not stop every later run.
 constexpr unsigned kNewFileNames = 8;
 
-// WriteFile takes a 32-bit count.
-constexpr std::size_t kLargestWrite = 0x40000000;
-
 // The attributes a replaced file hands on. Read-only is not among them: a
 // read-only file is never replaced (Windows refuses), so it never arises.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
@@ -141,19 +138,6 @@ bool ClearLeftover(const fs::path& name) {
     return DeleteByHandle(entry.handle.get(), entry.attributes) == ERROR_SUCCESS;
 }
 
-// Writes all |size| bytes at the file pointer; false on the first failed or
-// empty write.
-bool WriteAll(HANDLE file, const char* next, std::size_t size) {
-    while (size > 0) {
-        const DWORD chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
-        DWORD written = 0;
-        if (!::WriteFile(file, next, chunk, &written, nullptr) || written == 0) return false;
-        next += written;
-        size -= written;
-    }
-    return true;
-}
-
 // Removes what stands in the way of the rename: an empty folder (as a
 // removal of the name would), or a folder link or junction, itself. A file
 // link is replaced by the rename itself. What was reached through a link
@@ -180,7 +164,7 @@ DWORD WriteInPlace(const fs::path& target, const OldFile& old, const void* data,
     if (entry.kind != EntryKind::plain_file || entry.id != old.id)
         return entry.handle ? ERROR_ACCESS_DENIED : entry.error;
     touched = true;
-    if (!WriteAll(entry.handle.get(), static_cast<const char*>(data), size)
+    if (!WriteAll(entry.handle.get(), data, size)
         || !::SetEndOfFile(entry.handle.get()) || !::FlushFileBuffers(entry.handle.get()))
         return ::GetLastError();
     return ERROR_SUCCESS;
@@ -219,7 +203,7 @@ void ThrowUnableToWrite(const fs::path& file, const boost::source_location& wher
 fs::path NewFilePath(const fs::path& target) { return NewFileName(target, 0); }
 
 ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::size_t size,
-                               PSECURITY_DESCRIPTOR descriptor) {
+                               PSECURITY_DESCRIPTOR descriptor, bool keepOpen) {
     ReplaceResult result;
     const OldFile old = LookAt(target);
 
@@ -231,13 +215,14 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
     for (unsigned attempt = 0; attempt < kNewFileNames && !file; ++attempt) {
         const fs::path name = NewFileName(target, attempt);
         if (!ClearLeftover(name)) continue;
-        // Exclusive, and kept open without sharing until it has the target's
-        // name: nobody else can write it, delete it, or take it for a
-        // leftover meanwhile. A link at the name makes the creation fail and
-        // is never followed.
+        // Exclusive, and kept open sharing at most reading until it has the
+        // target's name: nobody else can write it, delete it, or take it for
+        // a leftover meanwhile. A link at the name makes the creation fail
+        // and is never followed.
         HANDLE created = ::CreateFileW(
             name.wstring().c_str(),
-            GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, 0,
+            GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+            keepOpen ? FILE_SHARE_READ : 0,
             descriptor != nullptr ? &security : nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         // NOLINTNEXTLINE(performance-no-int-to-ptr)
         if (created == INVALID_HANDLE_VALUE) {
@@ -258,7 +243,7 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
 
     // Flushed before the rename: after a crash the target is the old file or
     // the whole new one, never a renamed file without its bytes.
-    if (!WriteAll(file.get(), static_cast<const char*>(data), size)
+    if (!WriteAll(file.get(), data, size)
         || !::FlushFileBuffers(file.get()) || !IdOf(file.get(), result.file)) {
         result.outcome = Replacement::not_written;
         result.error = ::GetLastError();
@@ -297,6 +282,7 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
     if (error == ERROR_SUCCESS) error = RenameOver(file.get(), target);
     if (error == ERROR_SUCCESS) {
         result.outcome = Replacement::done;
+        if (keepOpen) result.written = std::move(file);
         return result;
     }
     if (!triedInPlace && plain && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {

@@ -14,6 +14,8 @@
 #include "platform/win32.h"
 #include "plain_file.h"
 
+#include "kyv/win/unique_handle.hpp"
+
 #include <boost/assert/source_location.hpp>
 
 #include <cstddef>
@@ -33,6 +35,10 @@ struct ReplaceResult {
     Replacement outcome = Replacement::not_created;
     DWORD error = ERROR_SUCCESS;  // the system's reason when not done
     FileId file;                  // the file now at the target's name, when done
+    // With |keepOpen|, when the new file took the target's name: the handle
+    // it was written through, which lets others read it but neither write,
+    // rename nor delete it.
+    kyv::win::unique_handle written;
 };
 
 // Replaces |target| by a file holding exactly |size| bytes at |data|. On any
@@ -41,10 +47,13 @@ struct ReplaceResult {
 // nothing of the old file is kept. Where the target cannot be replaced
 // because another program holds it open but lets others write, it is written
 // in place instead, as a plain write would. An empty folder at the target's
-// name is removed, a link there is itself replaced, never followed. (Not
-// "ReplaceFile": <windows.h> makes that name a macro for ReplaceFileW.)
+// name is removed, a link there is itself replaced, never followed. With
+// |keepOpen| the handle of the new file comes back still open (see
+// ReplaceResult). (Not "ReplaceFile": <windows.h> makes that name a macro
+// for ReplaceFileW.)
 ReplaceResult ReplaceWholeFile(const std::filesystem::path& target, const void* data,
-                               std::size_t size, PSECURITY_DESCRIPTOR descriptor = nullptr);
+                               std::size_t size, PSECURITY_DESCRIPTOR descriptor = nullptr,
+                               bool keepOpen = false);
 
 // The same, throwing for a failure: std::runtime_error "Unable to create %1%"
 // when no new file could be made, "Unable to write %1%" when it could not be

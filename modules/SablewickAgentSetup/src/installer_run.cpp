@@ -102,24 +102,64 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
                                                                         SDDL_REVISION_1, &made,
                                                                         nullptr));
     const kyv::win::unique_hlocal descriptor(made);
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.lpSecurityDescriptor = made;
 
-    const ReplaceResult written = ReplaceWholeFile(path, package.data, package.size, made);
-    switch (written.outcome) {
-    case Replacement::done: break;
-    case Replacement::not_created: ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
-    case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
-    case Replacement::not_replaced: ThrowFileError("cannot remove", path, written.error);
+    // Made at its name, exclusively (never through a link planted there),
+    // and written through a handle that lets others read it but neither
+    // write, rename nor delete it. No rename into place: renaming takes a
+    // handle with delete access, which every other open then has to share.
+    FileId file;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    HANDLE created = ::CreateFileW(path.wstring().c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    kyv::win::unique_handle written(created == INVALID_HANDLE_VALUE ? nullptr : created);
+    bool renamed = false;
+    if (written) {
+        if (!IdOf(written.get(), file)) ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
+        removal.Written(file);
+        if (!WriteAll(written.get(), package.data, package.size) || !::FlushFileBuffers(written.get()))
+            ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
+    } else {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
+        // Something took the name first: it is replaced as a whole, and
+        // whatever comes of the moment that takes is seen below.
+        ReplaceResult replaced = ReplaceWholeFile(path, package.data, package.size, made, true);
+        switch (replaced.outcome) {
+        case Replacement::done: break;
+        case Replacement::not_created: ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
+        case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
+        case Replacement::not_replaced: ThrowFileError("cannot remove", path, replaced.error);
+        }
+        file = replaced.file;
+        removal.Written(file);
+        written = std::move(replaced.written);
+        renamed = true;
     }
-    removal.Written(written.file);
 
-    // Reading, as the installer does, and sharing only that: no writer,
-    // rename or deletion can open it while this handle lives.
+    // From the handle for writing to one for reading that shares only
+    // reading, as the installer reads it, with a handle that shares writing
+    // as the bridge: at no moment can anyone rename, replace or delete it.
+    // Writing is kept from other users by the file's descriptor, but not on
+    // a volume without security (a FAT drive), nor from a program of the
+    // same account: so the held file must still be the file written, with
+    // the bytes written.
+    const Entry bridge = OpenEntry(
+        path, GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | (renamed ? FILE_SHARE_DELETE : 0));
+    written.reset();
     Entry held = OpenEntry(path, GENERIC_READ, FILE_SHARE_READ);
     if (!held.handle) ThrowFileError("cannot open", path, held.error);
-    if (held.kind != EntryKind::plain_file || held.id != written.file) {
+    if (held.kind != EntryKind::plain_file || held.id != file
+        || !HoldsExactly(held.handle.get(), package.data, package.size)) {
         boost::throw_exception(
             std::runtime_error(
-                (boost::format("Another program replaced %1% before the installer could read it")
+                (boost::format("Another program changed %1% before the installer could read it")
                  % path.u8string())
                     .str()),
             BOOST_CURRENT_LOCATION);

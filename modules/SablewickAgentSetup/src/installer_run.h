@@ -60,7 +60,7 @@ private:
 // delete it. Until it is held, its descriptor keeps out everyone but SYSTEM
 // and administrators, and that it is still the file written is checked when
 // it is held. Throws the errors of UnpackToFile, and one of its own when
-// another program got hold of the name first.
+// another program got hold of the file first.
 kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
                                          const std::filesystem::path& path,
                                          RemoveTempMsiOnExit& removal);

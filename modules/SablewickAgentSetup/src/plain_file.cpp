@@ -4,6 +4,8 @@
 
 #include <boost/throw_exception.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -16,6 +18,9 @@ namespace {
 
 // Reads never ask for more at once than a 32-bit count can say.
 constexpr DWORD kReadChunk = 1u << 20;
+
+// WriteFile takes a 32-bit count.
+constexpr std::size_t kLargestWrite = 0x40000000;
 
 // CreateFileW's failure value, turned into the empty owner.
 kyv::win::unique_handle Opened(HANDLE handle) {
@@ -120,6 +125,36 @@ kyv::win::unique_handle OpenSameFile(const fs::path& path, DWORD access, DWORD s
     FileId found;
     if (handle && (!IdOf(handle.get(), found) || found != id)) handle.reset();
     return handle;
+}
+
+bool WriteAll(HANDLE handle, const void* data, std::size_t size) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
+        DWORD written = 0;
+        if (!::WriteFile(handle, next, chunk, &written, nullptr)) return false;
+        if (written == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        next += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool HoldsExactly(HANDLE handle, const void* data, std::size_t size) {
+    const char* expected = static_cast<const char*>(data);
+    std::vector<char> chunk(kReadChunk);
+    std::size_t compared = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(handle, chunk.data(), kReadChunk, &read, nullptr)) return false;
+        if (read == 0) return compared == size;
+        if (read > size - compared || std::memcmp(chunk.data(), expected + compared, read) != 0)
+            return false;
+        compared += read;
+    }
 }
 
 std::optional<std::string> ReadPlainFile(const fs::path& path, std::size_t limit) {

@@ -62,6 +62,14 @@ Entry OpenEntry(const std::filesystem::path& path, DWORD access, DWORD share);
 kyv::win::unique_handle OpenSameFile(const std::filesystem::path& path, DWORD access, DWORD share,
                                      const FileId& id);
 
+// Writes all |size| bytes at |data| at the file pointer of |handle|; false
+// on the first failed or empty write (GetLastError tells why).
+bool WriteAll(HANDLE handle, const void* data, std::size_t size);
+
+// Whether the file behind |handle| (opened for reading, at its start) holds
+// exactly the |size| bytes at |data|.
+bool HoldsExactly(HANDLE handle, const void* data, std::size_t size);
+
 // The bytes of |path| when it is a plain file of at most |limit| bytes;
 // nothing for anything else. Never follows a link and never waits on a pipe.
 std::optional<std::string> ReadPlainFile(const std::filesystem::path& path, std::size_t limit);

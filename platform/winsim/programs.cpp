@@ -61,18 +61,20 @@ bool write_file(const fs::path& p, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
-// The installer lays its files down at their names: what it edits is the
-// plain file standing there; a link, a pipe or a device at the name is
-// replaced by the installer's own file, never read or written through.
+// The installer lays its files down at their names as new files: what it
+// edits is the text of the plain file standing there (one name, no link);
+// whatever stood at the name (a link, a pipe, a second name of another file)
+// is replaced, never read or written through.
 bool installed_text(const fs::path& p, std::string& text) {
     std::error_code ec;
-    return fs::is_regular_file(fs::symlink_status(p, ec)) && read_file(p, text);
+    return fs::is_regular_file(fs::symlink_status(p, ec)) && fs::hard_link_count(p, ec) == 1
+           && read_file(p, text);
 }
 
 bool lay_down(Machine& m, const fs::path& p, const std::string& text) {
     std::error_code ec;
     const auto status = fs::symlink_status(p, ec);
-    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+    if (fs::exists(status) && !fs::is_directory(status)) {
         m.files.forget_if_last(m, p.string());
         if (!fs::remove(p, ec)) return false;
     }

@@ -69,14 +69,15 @@ protected:
         }
         return out;
     }
-    // The agent data folder's plain files, with their bytes.
+    // The agent data folder's plain files with one name, with their bytes:
+    // a second name of someone else's file is not the agent's.
     std::map<std::string, std::string> AgentFiles() {
         winsim::ModelFileAccess test;
         std::map<std::string, std::string> out;
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(host_path(kSablewick), ec);
              it != fs::recursive_directory_iterator(); it.increment(ec))
-            if (fs::is_regular_file(it->symlink_status())) out[it->path().string()] = *read_file(it->path().string());
+            if (fs::is_regular_file(it->symlink_status()) && fs::hard_link_count(it->path(), ec) == 1) out[it->path().string()] = *read_file(it->path().string());
         return out;
     }
     std::string Dacl(const std::string& windows_path, SECURITY_INFORMATION parts) {
@@ -108,7 +109,7 @@ TEST_F(PreparedMachine, NothingIsUsedThroughWhatAUserLeft) {
     const nlohmann::json victim = {{kVictim, "victim"}};
     const Case cases[] = {
         {"links at the new files' names", Mode::first,
-         {{kConfig + ".new", {{"symlink", kVictim}}}, {kSettings + ".new", {{"hardlink", kVictim}}}},
+         {{kConfig + ".new", {{"symlink", kVictim}}}, {kSettings + ".new", {{"object_link", kVictim}}}},
          nullptr, End::completed, ""},
         {"Sablewick a junction to a folder elsewhere", Mode::first,
          {{kSablewick, {{"junction", kElsewhere}, {"owner", "alice"}}},
@@ -126,6 +127,8 @@ TEST_F(PreparedMachine, NothingIsUsedThroughWhatAUserLeft) {
          nullptr, End::report, "Unable to use ", kDataFolder},
         {"the log's name a link to a file", Mode::first,
          {{kMsiLog, {{"symlink", kVictim}}}}, nullptr, End::completed, ""},
+        {"the log's name a second name of a file", Mode::first,
+         {{kMsiLog, {{"hardlink", kVictim}}}}, nullptr, End::completed, ""},
         {"update, the configuration a link to a file the user cannot read", Mode::update,
          {{kConfig, {{"symlink", kSecret}}}, {kSecret, {{"text", "secret"}, {"sddl", "O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)"}}}},
          nullptr, End::completed, ""},

@@ -57,6 +57,9 @@ const std::string kTempFolder = "C:\\Users\\alice\\AppData\\Local\\Temp";
 const std::string kAgentFolder = "C:\\Program Files\\Sablewick\\Sablewick Remote";
 const std::string kTrayProgram = kAgentFolder + "\\SablewickTrayAgent.exe";
 const std::string kPlanted = "C:\\Program.exe";
+// A file of a standard user's, outside the agent's folders, that links of
+// theirs lead to.
+const std::string kVictim = "C:\\Users\\alice\\victim.txt";
 const std::string kAgentService = "SablewickRemote";
 const std::string kCompany = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
@@ -142,6 +145,33 @@ State UnquotedServicePath() {
                    {{"msiexec",
                      {{"effects",
                        {{{"service", {{"name", kAgentService}, {"binary_path", unquoted}}}}}}}}}}});
+}
+
+// What a standard user made before the first installation: the agent's
+// folders, owned by them, and links where the program writes its new files
+// and the installer its log.
+State PreparedByUser() {
+    const std::string sablewick = "C:\\ProgramData\\Sablewick";
+    return NoAgent()
+           + Patch({{"files",
+                     {{kVictim, "victim\r\n"},
+                      {sablewick, {{"folder", true}, {"owner", "alice"}}},
+                      {kDataFolder, {{"folder", true}, {"owner", "alice"}}},
+                      {kConfig + ".new", {{"symlink", kVictim}}},
+                      {kSettings + ".new", {{"object_link", kVictim}}},
+                      {kDataFolder + "\\SablewickRemote Msi\\log_v1.0.45.1871.log",
+                       {{"symlink", kVictim}}}}}});
+}
+
+// The agent's top folder a junction a standard user made to a folder of
+// theirs.
+State JunctionByUser() {
+    const std::string elsewhere = "C:\\Users\\alice\\Stage";
+    return NoAgent()
+           + Patch({{"files",
+                     {{kVictim, "victim\r\n"},
+                      {elsewhere + "\\Sablewick Remote\\SablewickRemote.cfg", {{"object_link", kVictim}}},
+                      {"C:\\ProgramData\\Sablewick", {{"junction", elsewhere}, {"owner", "alice"}}}}}});
 }
 
 State ConsentDeclined() { return Patch({{"security", {{"consent", "decline"}}}}); }
@@ -258,6 +288,16 @@ const std::vector<Road>& Roads() {
          kLocalSystem,
          AgentFiles() + ReadOnly(kSettings),
          Report({"Unable to create", "SablewickRemote.dat"})},
+        {"first installation over folders and links a user prepared",
+         {L"--silent", L"--company_id=" + company},
+         kLocalSystem,
+         PreparedByUser(),
+         Completed()},
+        {"first installation through a user's junction",
+         {L"--company_id=" + company},
+         kAdministrator,
+         JunctionByUser(),
+         Report({"Unable to use", "Sablewick", "link or a junction"})},
         {"update over a read-only settings file",
          {L"--update"},
          kLocalSystem,
@@ -301,6 +341,8 @@ struct Outcome {
     std::optional<std::string> configBefore, settingsBefore;  // before it
     std::string configTemplate, settingsTemplate;
     std::vector<std::string> tempPackages, strayFiles;
+    std::set<std::string> usersNewFiles;  // ".new" entries a user left before the run
+    std::optional<std::string> victim, victimBefore;
     std::vector<winsim::Process> started;          // what the program started, in order
     std::string ownProgram, trayProgram, planted;  // host paths
     bool agentService = false;                     // the agent's service is installed
@@ -753,6 +795,10 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
         for (const auto& step : road.machine.setup) step(m);
         out.configBefore = Slurp(m.sandbox.host_path(kConfig));
         out.settingsBefore = Slurp(m.sandbox.host_path(kSettings));
+        out.victimBefore = Slurp(m.sandbox.host_path(kVictim));
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
+            if (e.path().extension() == ".new") out.usersNewFiles.insert(e.path().filename().string());
     }
     m.kernel.command_line = winsim::build_command_line(m.kernel.module_path, road.args);
     if (injection) Arm(m, *injection);
@@ -781,7 +827,9 @@ Outcome RunRoad(const Road& road, const Injection* injection) {
         if (IsTempPackage(name)) out.tempPackages.push_back(name);
     }
     for (const auto& e : fs::recursive_directory_iterator(m.sandbox.host_path(kDataFolder), ec))
-        if (e.path().extension() == ".new") out.strayFiles.push_back(e.path().filename().string());
+        if (e.path().extension() == ".new" && !out.usersNewFiles.count(e.path().filename().string()))
+            out.strayFiles.push_back(e.path().filename().string());
+    out.victim = Slurp(m.sandbox.host_path(kVictim));
     for (const auto& p : m.processes.started()) out.started.push_back(*p);
     out.ownProgram = winsim::to_utf8(m.kernel.module_path);
     out.trayProgram = m.sandbox.host_path(kTrayProgram).string();
@@ -1112,6 +1160,7 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         if (!ownRemovalFailed(f)) v.push_back("temporary package left: " + f);
     for (const auto& f : o.strayFiles)
         if (!ownRemovalFailed(f)) v.push_back("stray file left: " + f);
+    if (o.victim != o.victimBefore) v.push_back("a user's file outside the agent's folders changed: " + kVictim);
     for (const auto& p : o.started)
         if (p.path == o.planted) v.push_back("the program planted at " + kPlanted + " was started");
 
@@ -1148,8 +1197,11 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
     // On a road that touches files the program's file operations reach the
     // model (file_interposer.cpp), so that they can be failed one by one.
     if (!injection && road.rights()) {
+        // A report may come before anything is written.
+        const bool writes = road.end.kind == End::Kind::completed;
         for (const char* kind : {"stat", "open", "write", "close", "rename"})
-            if (!has([&](const CallRecord& c) { return c.file && c.call == kind; }))
+            if ((writes || kind == std::string("stat") || kind == std::string("open"))
+                && !has([&](const CallRecord& c) { return c.file && c.call == kind; }))
                 v.push_back(std::string("no \"") + kind + "\" file operation reached the model");
     }
     return v;

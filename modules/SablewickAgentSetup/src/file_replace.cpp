@@ -299,7 +299,10 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
 }
 
 void ReplaceFileContents(const fs::path& target, const void* data, std::size_t size) {
-    const ReplaceResult result = ReplaceWholeFile(target, data, size);
+    ThrowIfNotReplaced(target, ReplaceWholeFile(target, data, size));
+}
+
+void ThrowIfNotReplaced(const fs::path& target, const ReplaceResult& result) {
     switch (result.outcome) {
     case Replacement::done: return;
     case Replacement::not_created: ThrowUnableToCreate(target, BOOST_CURRENT_LOCATION);

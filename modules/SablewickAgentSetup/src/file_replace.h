@@ -61,6 +61,10 @@ ReplaceResult ReplaceWholeFile(const std::filesystem::path& target, const void* 
 // target's removal when it could not be replaced.
 void ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size);
 
+// Throws for |result| of a replacement of |target| that did not succeed, as
+// ReplaceFileContents does.
+void ThrowIfNotReplaced(const std::filesystem::path& target, const ReplaceResult& result);
+
 // Where the new file for |target| is written: <target>.new, or, when
 // something that is not a finished leftover of an earlier run stands there
 // (a folder, a link, another run's file in the making), a name of this

@@ -83,15 +83,22 @@ void RunInstaller(const std::filesystem::path& package, const std::wstring& para
         BOOST_CURRENT_LOCATION);
 }
 
-void RemoveTempMsiOnExit::Written(const FileId& file) {
+void RemoveTempMsiOnExit::Written(std::optional<FileId> file) {
     written_ = true;
     file_ = file;
 }
 
 RemoveTempMsiOnExit::~RemoveTempMsiOnExit() {
     if (!written_) return;
-    const kyv::win::unique_handle package = OpenSameFile(package_, DELETE, kShareAll, file_);
-    if (package) DeleteByHandle(package.get(), 0);
+    if (file_) {
+        const kyv::win::unique_handle package = OpenSameFile(package_, DELETE, kShareAll, *file_);
+        if (package) DeleteByHandle(package.get(), 0);
+        return;
+    }
+    // Made but never told apart: a plain file at the program's own name in
+    // the temporary folder, never a link or what one leads to, is removed.
+    const Entry entry = OpenEntry(package_, DELETE, kShareAll);
+    if (entry.kind == EntryKind::plain_file) DeleteByHandle(entry.handle.get(), 0);
 }
 
 kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
@@ -119,6 +126,7 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
     kyv::win::unique_handle written(created == INVALID_HANDLE_VALUE ? nullptr : created);
     bool renamed = false;
     if (written) {
+        removal.Written(std::nullopt);
         if (!IdOf(written.get(), file)) ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
         removal.Written(file);
         if (!WriteAll(written.get(), package.data, package.size) || !::FlushFileBuffers(written.get()))
@@ -130,12 +138,7 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
         // Something took the name first: it is replaced as a whole, and
         // whatever comes of the moment that takes is seen below.
         ReplaceResult replaced = ReplaceWholeFile(path, package.data, package.size, made, true);
-        switch (replaced.outcome) {
-        case Replacement::done: break;
-        case Replacement::not_created: ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
-        case Replacement::not_written: ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
-        case Replacement::not_replaced: ThrowFileError("cannot remove", path, replaced.error);
-        }
+        ThrowIfNotReplaced(path, replaced);
         file = replaced.file;
         removal.Written(file);
         written = std::move(replaced.written);
@@ -173,11 +176,13 @@ void ClearLogName(const std::filesystem::path& log) {
     // Wine refuses to rename over a file that any handle holds open, and to
     // it a link to a file is that file.
     const EntryKind kind = OpenEntry(log, FILE_READ_ATTRIBUTES, kShareAll).kind;
-    if (kind == EntryKind::missing || kind == EntryKind::plain_file || kind == EntryKind::folder)
-        return;
+    if (kind == EntryKind::plain_file || kind == EntryKind::folder) return;
     // An empty file takes the name: a rename replaces a link itself, where
-    // deleting what the name leads to could reach the link's target.
-    ReplaceFileContents(log, "", 0);
+    // deleting what the name leads to could reach the link's target. Also
+    // where the look found nothing: what appears at the name after a look
+    // is replaced all the same.
+    const ReplaceResult result = ReplaceWholeFile(log, "", 0);
+    if (kind != EntryKind::missing) ThrowIfNotReplaced(log, result);
 }
 
 }  // namespace sablewick

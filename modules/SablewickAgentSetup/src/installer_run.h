@@ -10,6 +10,7 @@
 #include "kyv/win/unique_handle.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace sablewick {
@@ -45,13 +46,14 @@ public:
     RemoveTempMsiOnExit(const RemoveTempMsiOnExit&) = delete;
     RemoveTempMsiOnExit& operator=(const RemoveTempMsiOnExit&) = delete;
 
-    // The package now at the name is |file|.
-    void Written(const FileId& file);
+    // The package now at the name is |file|; without it, a plain file was
+    // made at the name, which could not be told apart from others yet.
+    void Written(std::optional<FileId> file);
 
 private:
     const std::filesystem::path package_;
     bool written_ = false;
-    FileId file_;
+    std::optional<FileId> file_;
 };
 
 // Writes |package| to |path|, tells |removal| so, and holds the file open for
@@ -66,10 +68,12 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
                                          RemoveTempMsiOnExit& removal);
 
 // The installer writes its log through whatever stands at |log|, following
-// links: one planted there would have it overwrite another file. Anything at
-// the name but a plain file of one link or a folder is replaced first by an
-// empty file, the link itself, never what it leads to; what cannot be
-// replaced is thrown as ReplaceFileContents throws.
+// links: one planted there would have it overwrite another file. Unless a
+// plain file of one link or a folder stands at the name, an empty file of
+// the program's own takes it first, replacing a link itself, never what it
+// leads to. Where something stood there and cannot be replaced, that is
+// thrown as ReplaceFileContents throws; where nothing seemed to, the
+// installer makes its log itself.
 void ClearLogName(const std::filesystem::path& log);
 
 }  // namespace sablewick

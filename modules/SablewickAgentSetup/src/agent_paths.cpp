@@ -30,7 +30,7 @@ std::filesystem::path AgentDataFolder() {
 // link or junction anywhere in the chain stops the run before any file in it
 // is touched. Returns the agent data folder.
 std::filesystem::path SecureAgentFolders(Creation logFolder) {
-    const std::filesystem::path folder = AgentDataFolder();
+    std::filesystem::path folder = AgentDataFolder();
     const std::filesystem::path programData = folder.parent_path().parent_path();
     // The application-data folder itself is Windows'; it is only made when
     // missing, as any chain of folders is.

@@ -164,7 +164,7 @@ DWORD WriteInPlace(const fs::path& target, const OldFile& old, const void* data,
     if (entry.kind != EntryKind::plain_file || entry.id != old.id)
         return entry.handle ? ERROR_ACCESS_DENIED : entry.error;
     touched = true;
-    if (!WriteAll(entry.handle.get(), data, size)
+    if (!WriteAll(entry.handle.get(), {static_cast<const char*>(data), size})
         || !::SetEndOfFile(entry.handle.get()) || !::FlushFileBuffers(entry.handle.get()))
         return ::GetLastError();
     return ERROR_SUCCESS;
@@ -243,7 +243,7 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
 
     // Flushed before the rename: after a crash the target is the old file or
     // the whole new one, never a renamed file without its bytes.
-    if (!WriteAll(file.get(), data, size)
+    if (!WriteAll(file.get(), {static_cast<const char*>(data), size})
         || !::FlushFileBuffers(file.get()) || !IdOf(file.get(), result.file)) {
         result.outcome = Replacement::not_written;
         result.error = ::GetLastError();

@@ -104,6 +104,7 @@ RemoveTempMsiOnExit::~RemoveTempMsiOnExit() {
 kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
                                          const std::filesystem::path& path,
                                          RemoveTempMsiOnExit& removal) {
+    const std::string_view bytes(reinterpret_cast<const char*>(package.data), package.size);
     PSECURITY_DESCRIPTOR made = nullptr;
     CheckOSError(::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackageSddl,
                                                                         SDDL_REVISION_1, &made,
@@ -129,7 +130,7 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
         removal.Written(std::nullopt);
         if (!IdOf(written.get(), file)) ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
         removal.Written(file);
-        if (!WriteAll(written.get(), package.data, package.size) || !::FlushFileBuffers(written.get()))
+        if (!WriteAll(written.get(), bytes) || !::FlushFileBuffers(written.get()))
             ThrowUnableToWrite(path, BOOST_CURRENT_LOCATION);
     } else {
         const DWORD error = ::GetLastError();
@@ -159,7 +160,7 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
     Entry held = OpenEntry(path, GENERIC_READ, FILE_SHARE_READ);
     if (!held.handle) ThrowFileError("cannot open", path, held.error);
     if (held.kind != EntryKind::plain_file || held.id != file
-        || !HoldsExactly(held.handle.get(), package.data, package.size)) {
+        || !HoldsExactly(held.handle.get(), bytes)) {
         boost::throw_exception(
             std::runtime_error(
                 (boost::format("Another program changed %1% before the installer could read it")

@@ -127,8 +127,9 @@ kyv::win::unique_handle OpenSameFile(const fs::path& path, DWORD access, DWORD s
     return handle;
 }
 
-bool WriteAll(HANDLE handle, const void* data, std::size_t size) {
-    const char* next = static_cast<const char*>(data);
+bool WriteAll(HANDLE handle, std::string_view bytes) {
+    const char* next = bytes.data();
+    std::size_t size = bytes.size();
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
         DWORD written = 0;
@@ -143,8 +144,9 @@ bool WriteAll(HANDLE handle, const void* data, std::size_t size) {
     return true;
 }
 
-bool HoldsExactly(HANDLE handle, const void* data, std::size_t size) {
-    const char* expected = static_cast<const char*>(data);
+bool HoldsExactly(HANDLE handle, std::string_view bytes) {
+    const char* expected = bytes.data();
+    const std::size_t size = bytes.size();
     std::vector<char> chunk(kReadChunk);
     std::size_t compared = 0;
     for (;;) {

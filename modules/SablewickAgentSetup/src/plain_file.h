@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace sablewick {
 
@@ -62,13 +63,13 @@ Entry OpenEntry(const std::filesystem::path& path, DWORD access, DWORD share);
 kyv::win::unique_handle OpenSameFile(const std::filesystem::path& path, DWORD access, DWORD share,
                                      const FileId& id);
 
-// Writes all |size| bytes at |data| at the file pointer of |handle|; false
+// Writes all of |bytes| at the file pointer of |handle|; false
 // on the first failed or empty write (GetLastError tells why).
-bool WriteAll(HANDLE handle, const void* data, std::size_t size);
+bool WriteAll(HANDLE handle, std::string_view bytes);
 
 // Whether the file behind |handle| (opened for reading, at its start) holds
-// exactly the |size| bytes at |data|.
-bool HoldsExactly(HANDLE handle, const void* data, std::size_t size);
+// exactly |bytes|.
+bool HoldsExactly(HANDLE handle, std::string_view bytes);
 
 // The bytes of |path| when it is a plain file of at most |limit| bytes;
 // nothing for anything else. Never follows a link and never waits on a pipe.

@@ -1160,7 +1160,14 @@ std::vector<std::string> Violations(const Road& road, const Injection* injection
         if (!ownRemovalFailed(f)) v.push_back("temporary package left: " + f);
     for (const auto& f : o.strayFiles)
         if (!ownRemovalFailed(f)) v.push_back("stray file left: " + f);
-    if (o.victim != o.victimBefore) v.push_back("a user's file outside the agent's folders changed: " + kVictim);
+    // A fault that tells the program nothing stands at a name where a user's
+    // link stands is believed; Windows tells no such thing of a name in a
+    // folder that only administrators can change.
+    const bool toldNothingThere = injection && injection->file
+                                  && (injection->error == ERROR_FILE_NOT_FOUND
+                                      || injection->error == ERROR_PATH_NOT_FOUND);
+    if (o.victim != o.victimBefore && !toldNothingThere)
+        v.push_back("a user's file outside the agent's folders changed: " + kVictim);
     for (const auto& p : o.started)
         if (p.path == o.planted) v.push_back("the program planted at " + kPlanted + " was started");
 

@@ -177,13 +177,12 @@ void ClearLogName(const std::filesystem::path& log) {
     // Wine refuses to rename over a file that any handle holds open, and to
     // it a link to a file is that file.
     const EntryKind kind = OpenEntry(log, FILE_READ_ATTRIBUTES, kShareAll).kind;
-    if (kind == EntryKind::plain_file || kind == EntryKind::folder) return;
+    // Nothing new can appear at the name: its folder is the administrators'.
+    if (kind == EntryKind::missing || kind == EntryKind::plain_file || kind == EntryKind::folder)
+        return;
     // An empty file takes the name: a rename replaces a link itself, where
-    // deleting what the name leads to could reach the link's target. Also
-    // where the look found nothing: what appears at the name after a look
-    // is replaced all the same.
-    const ReplaceResult result = ReplaceWholeFile(log, "", 0);
-    if (kind != EntryKind::missing) ThrowIfNotReplaced(log, result);
+    // deleting what the name leads to could reach the link's target.
+    ReplaceFileContents(log, "", 0);
 }
 
 }  // namespace sablewick

@@ -71,9 +71,7 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
 // links: one planted there would have it overwrite another file. Unless a
 // plain file of one link or a folder stands at the name, an empty file of
 // the program's own takes it first, replacing a link itself, never what it
-// leads to. Where something stood there and cannot be replaced, that is
-// thrown as ReplaceFileContents throws; where nothing seemed to, the
-// installer makes its log itself.
+// leads to; what cannot be replaced is thrown as ReplaceFileContents throws.
 void ClearLogName(const std::filesystem::path& log);
 
 }  // namespace sablewick

@@ -31,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -1220,44 +1221,80 @@ struct Violation {
     std::string road, injection, what;
 };
 
-TEST(FaultSweep, EveryRoadSurvivesEveryFailingCall) {
+// What the roads run in this process came to, printed once at its end.
+struct Totals {
+    std::size_t roads = 0, runs = 0, fileRuns = 0, violations = 0;
+};
+Totals& SweepTotals() {
+    static Totals totals;
+    return totals;
+}
+class PrintTotals : public ::testing::Environment {
+public:
+    void TearDown() override {
+        const Totals& t = SweepTotals();
+        if (t.roads == 0) return;
+        std::cout << "fault sweep: " << t.roads << " roads, " << t.runs << " runs (" << t.fileRuns
+                  << " with a file operation failing), " << t.violations << " violations"
+                  << std::endl;
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kPrintTotals = ::testing::AddGlobalTestEnvironment(
+    new PrintTotals);
+
+// One test per road, so that the roads can run side by side.
+class FaultSweep : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FaultSweep, RoadSurvivesEveryFailingCall) {
     // The known-folder helper is made once per process and keeps what it
     // looked up in shell32; a first run outside the sweep makes it, so that
     // every road's record holds the same calls whatever runs first.
-    RunRoad(Roads().front(), nullptr);
+    static const bool warm = (RunRoad(Roads().front(), nullptr), true);
+    (void)warm;
 
+    const Road& road = Roads()[GetParam()];
     std::vector<Violation> violations;
-    std::size_t totalRuns = 0, fileRuns = 0;
-    for (const Road& road : Roads()) {
-        const Outcome baseline = RunRoad(road, nullptr);
-        std::size_t runs = 1, files = 0, bad = 0;
-        auto add = [&](const std::string& injection, const std::vector<std::string>& found) {
-            for (const auto& what : found) violations.push_back({road.name, injection, what});
-            bad += found.size();
-        };
-        add("no fault", Violations(road, nullptr, baseline));
+    const Outcome baseline = RunRoad(road, nullptr);
+    std::size_t runs = 1, files = 0;
+    auto add = [&](const std::string& injection, const std::vector<std::string>& found) {
+        for (const auto& what : found) violations.push_back({road.name, injection, what});
+    };
+    add("no fault", Violations(road, nullptr, baseline));
 
-        for (const Injection& injection : InjectionsOf(baseline)) {
-            const Outcome o = RunRoad(road, &injection);
-            ++runs;
-            files += injection.file;
-            add(injection.describe(), Violations(road, &injection, o));
-        }
-        if (road.rights() && files == 0)
-            add("every fault", {"no run had a file operation failing"});
-
-        std::cout << "fault sweep: " << road.name << " (" << road.end.describe() << "): " << runs
-                  << " runs (" << files << " with a file operation failing), " << bad
-                  << " violations" << std::endl;
-        totalRuns += runs;
-        fileRuns += files;
+    for (const Injection& injection : InjectionsOf(baseline)) {
+        const Outcome o = RunRoad(road, &injection);
+        ++runs;
+        files += injection.file;
+        add(injection.describe(), Violations(road, &injection, o));
     }
-    std::cout << "fault sweep: " << Roads().size() << " roads, " << totalRuns << " runs ("
-              << fileRuns << " with a file operation failing), " << violations.size()
+    if (road.rights() && files == 0) add("every fault", {"no run had a file operation failing"});
+
+    std::cout << "fault sweep: " << road.name << " (" << road.end.describe() << "): " << runs
+              << " runs (" << files << " with a file operation failing), " << violations.size()
               << " violations" << std::endl;
+    Totals& totals = SweepTotals();
+    ++totals.roads;
+    totals.runs += runs;
+    totals.fileRuns += files;
+    totals.violations += violations.size();
 
     for (const auto& v : violations)
         ADD_FAILURE() << v.road << " | " << v.injection << " | " << v.what;
 }
+
+// The road's name, in the letters a test's name may hold.
+std::string TestNameOf(const ::testing::TestParamInfo<std::size_t>& info) {
+    std::string name;
+    for (const char c : Roads()[info.param].name) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, FaultSweep, ::testing::Range<std::size_t>(0, Roads().size()),
+                         TestNameOf);
 
 }  // namespace

@@ -207,6 +207,20 @@ TEST_F(FileReplace, FailingCallLeavesTheTargetWhole) {
     }
 }
 
+// A read-only leftover whose deletion Windows refuses after its attribute
+// was cleared is left as it was, read-only; the replacement takes another
+// name and goes through.
+TEST_F(FileReplace, LeftoverThatCannotGoKeepsItsReadOnlyAttribute) {
+    Machine({{kTarget, kOld}, {kNewFile, {{"text", "stale"}, {"read_only", true}}}});
+    // The first call clears the attribute, the second asks for the deletion.
+    machine().faults.fail("SetFileInformationByHandle", ERROR_ACCESS_DENIED, 2);
+    Replace();
+    EXPECT_EQ(read_file(kTarget), kNew);
+    EXPECT_EQ(read_file(kNewFile), "stale");
+    EXPECT_NE(Attributes(kNewFile) & FILE_ATTRIBUTE_READONLY, 0u);
+    expect_no_leaks();
+}
+
 // The calls as Windows gets them: the new file created exclusively without
 // sharing, every byte written and flushed, and renamed through its own
 // handle to the target's whole path, replacing it; nothing by name.

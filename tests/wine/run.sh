@@ -273,6 +273,15 @@ check_tray_not_started() {
 check_no_temporary_package() {
   check "no temporary package left" equal "$(temporary_packages)" 0
 }
+# A run that stopped before anything: both files as they were before it
+# (saved in $expected), nothing installed, stopped or started.
+check_nothing_done() {
+  check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
+  check "settings: unchanged" same "$dat" "$expected/before.dat"
+  check_installer_not_run
+  check_service untouched
+  check_tray_not_started
+}
 
 company_upper=0A1B2C3D-0000-4000-8000-00000000ABCD
 company=0a1b2c3d-0000-4000-8000-00000000abcd
@@ -381,11 +390,7 @@ rm -f "$msi_log"
 # No display: the message box cannot appear (Wine reports it and the call
 # returns), so the run is judged by its outcome.
 run_setup --company_id=not-a-company-id
-check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
-check "settings: unchanged" same "$dat" "$expected/before.dat"
-check_installer_not_run
-check_service untouched
-check_tray_not_started
+check_nothing_done
 check_no_temporary_package
 
 begin "silent first installation, settings file read-only and in use"
@@ -512,11 +517,7 @@ cp "$cfg" "$expected/before.cfg"
 cp "$dat" "$expected/before.dat"
 rm -f "$msi_log"
 LC_ALL=C.UTF-8 run_setup --company_id="$company_latin1"
-check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
-check "settings: unchanged" same "$dat" "$expected/before.dat"
-check_installer_not_run
-check_service untouched
-check_tray_not_started
+check_nothing_done
 check_no_temporary_package
 
 # What an update leaves of the given configuration file: the file, with the
@@ -540,11 +541,7 @@ begin "company id with a letter beyond U+00FF, update: the run ends before anyth
 cp "$cfg" "$expected/before.cfg"
 rm -f "$msi_log"
 LC_ALL=C.UTF-8 run_setup --silent --update --company_id="$company_beyond"
-check "configuration: unchanged" same "$cfg" "$expected/before.cfg"
-check "settings: unchanged" same "$dat" "$expected/before.dat"
-check_installer_not_run
-check_service untouched
-check_tray_not_started
+check_nothing_done
 check_no_temporary_package
 
 # ------------------------------------------------------------------ links planted before the run

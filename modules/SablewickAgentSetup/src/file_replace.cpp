@@ -25,8 +25,6 @@ constexpr unsigned kNewFileNames = 8;
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
                                   | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 fs::path NewFileName(const fs::path& target, unsigned attempt) {
     fs::path result = target;
     if (attempt > 0) {
@@ -219,13 +217,12 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
         // target's name: nobody else can write it, delete it, or take it for
         // a leftover meanwhile. A link at the name makes the creation fail
         // and is never followed.
-        HANDLE created = ::CreateFileW(
+        kyv::win::unique_handle created = FromCreateFile(::CreateFileW(
             name.wstring().c_str(),
             GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
-            keepOpen ? FILE_SHARE_READ : 0,
-            descriptor != nullptr ? &security : nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        // NOLINTNEXTLINE(performance-no-int-to-ptr)
-        if (created == INVALID_HANDLE_VALUE) {
+            keepOpen ? FILE_SHARE_READ : 0, descriptor != nullptr ? &security : nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!created) {
             // Something appeared there since: try the next name.
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -233,7 +230,7 @@ ReplaceResult ReplaceWholeFile(const fs::path& target, const void* data, std::si
             result.error = error;
             return result;
         }
-        file.reset(created);
+        file = std::move(created);
     }
     if (!file) {
         result.outcome = Replacement::not_created;

@@ -23,8 +23,6 @@ constexpr ACCESS_MASK kChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FI
                                       | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL
                                       | MAXIMUM_ALLOWED;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // SYSTEM, Administrators and TrustedInstaller (the service that owns
 // Windows' own files): the owners and holders of rights trusted here.
 class TrustedSids {
@@ -114,11 +112,15 @@ void Secure(HANDLE folder, const fs::path& path, PSECURITY_DESCRIPTOR descriptor
 
 }  // namespace
 
-FolderState SecureFolder(const fs::path& folder, Creation creation) {
+kyv::win::unique_hlocal DescriptorFromSddl(const wchar_t* sddl) {
     PSECURITY_DESCRIPTOR made = nullptr;
-    CheckOSError(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        kAgentFolderSddl, SDDL_REVISION_1, &made, nullptr));
-    const kyv::win::unique_hlocal descriptor(made);
+    CheckOSError(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                        &made, nullptr));
+    return kyv::win::unique_hlocal(made);
+}
+
+FolderState SecureFolder(const fs::path& folder, Creation creation) {
+    const kyv::win::unique_hlocal descriptor = DescriptorFromSddl(kAgentFolderSddl);
 
     // A few looks at most: a folder someone made between a look and the
     // creation, or put in the place of the one looked at before it could be

@@ -5,6 +5,8 @@
 // it), would let that user plant links where this program, elevated, writes.
 #pragma once
 
+#include "kyv/win/unique_handle.hpp"
+
 #include <filesystem>
 
 namespace sablewick {
@@ -14,6 +16,10 @@ namespace sablewick {
 // execute for Users, passed on to everything inside, nothing inherited.
 inline constexpr wchar_t kAgentFolderSddl[] =
     L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// The security descriptor that |sddl| says, owned; throws when Windows
+// cannot make it.
+kyv::win::unique_hlocal DescriptorFromSddl(const wchar_t* sddl);
 
 enum class Creation {
     never,     // a missing folder stays missing

@@ -1,6 +1,7 @@
 #include "installer_run.h"
 
 #include "file_replace.h"
+#include "folder_security.h"
 #include "kyv/win/unique_handle.hpp"
 #include "sablewick/util/Win/KyvExcept.hpp"
 
@@ -18,8 +19,6 @@ namespace sablewick {
 namespace {
 
 constexpr DWORD kInstallerWaitMs = 30 * 60 * 1000;
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The package's descriptor: SYSTEM and administrators only. The temporary
 // folder may be an ordinary user's, whose rights the file would inherit.
@@ -105,26 +104,19 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
                                          const std::filesystem::path& path,
                                          RemoveTempMsiOnExit& removal) {
     const std::string_view bytes(reinterpret_cast<const char*>(package.data), package.size);
-    PSECURITY_DESCRIPTOR made = nullptr;
-    CheckOSError(::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPackageSddl,
-                                                                        SDDL_REVISION_1, &made,
-                                                                        nullptr));
-    const kyv::win::unique_hlocal descriptor(made);
+    const kyv::win::unique_hlocal descriptor = DescriptorFromSddl(kPackageSddl);
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
-    security.lpSecurityDescriptor = made;
+    security.lpSecurityDescriptor = descriptor.get();
 
     // Made at its name, exclusively (never through a link planted there),
     // and written through a handle that lets others read it but neither
     // write, rename nor delete it. No rename into place: renaming takes a
     // handle with delete access, which every other open then has to share.
     FileId file;
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    HANDLE created = ::CreateFileW(path.wstring().c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    kyv::win::unique_handle written(created == INVALID_HANDLE_VALUE ? nullptr : created);
+    kyv::win::unique_handle written = FromCreateFile(
+        ::CreateFileW(path.wstring().c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                      &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     bool renamed = false;
     if (written) {
         removal.Written(std::nullopt);
@@ -138,7 +130,8 @@ kyv::win::unique_handle WriteHeldPackage(const ResourceData& package,
             ThrowUnableToCreate(path, BOOST_CURRENT_LOCATION);
         // Something took the name first: it is replaced as a whole, and
         // whatever comes of the moment that takes is seen below.
-        ReplaceResult replaced = ReplaceWholeFile(path, package.data, package.size, made, true);
+        ReplaceResult replaced = ReplaceWholeFile(path, package.data, package.size,
+                                                  descriptor.get(), true);
         ThrowIfNotReplaced(path, replaced);
         file = replaced.file;
         removal.Written(file);

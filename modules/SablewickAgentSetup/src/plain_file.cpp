@@ -22,13 +22,6 @@ constexpr DWORD kReadChunk = 1u << 20;
 // WriteFile takes a 32-bit count.
 constexpr std::size_t kLargestWrite = 0x40000000;
 
-// CreateFileW's failure value, turned into the empty owner.
-kyv::win::unique_handle Opened(HANDLE handle) {
-    // The failure value is Windows' own integer-made handle.
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    return kyv::win::unique_handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
-
 // The path Windows resolved |handle| to, links and junctions followed.
 bool FinalPath(HANDLE handle, std::wstring& path) {
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -55,10 +48,9 @@ bool FinalPath(HANDLE handle, std::wstring& path) {
 bool AtItsName(HANDLE handle, const fs::path& path) {
     std::wstring file;
     if (!FinalPath(handle, file)) return false;
-    const kyv::win::unique_handle folder = Opened(::CreateFileW(
-        path.parent_path().wstring().c_str(), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const kyv::win::unique_handle folder = FromCreateFile(
+        ::CreateFileW(path.parent_path().wstring().c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     std::wstring folderPath;
     if (!folder || !FinalPath(folder.get(), folderPath)) return false;
     const std::wstring expected = (fs::path(folderPath) / path.filename()).wstring();
@@ -66,6 +58,12 @@ bool AtItsName(HANDLE handle, const fs::path& path) {
 }
 
 }  // namespace
+
+kyv::win::unique_handle FromCreateFile(HANDLE handle) {
+    // The failure value is Windows' own integer-made handle.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    return kyv::win::unique_handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
 
 bool IdOf(HANDLE handle, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -82,10 +80,9 @@ Entry OpenEntry(const fs::path& path, DWORD access, DWORD share) {
     // enabled, so it grants nothing more.
     // Reading its attributes is what telling its kind takes; that right
     // conflicts with nobody's sharing.
-    entry.handle = Opened(::CreateFileW(path.wstring().c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
-                                        OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
+    entry.handle = FromCreateFile(::CreateFileW(
+        path.wstring().c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!entry.handle) {
         entry.error = ::GetLastError();
         entry.kind = entry.error == ERROR_FILE_NOT_FOUND || entry.error == ERROR_PATH_NOT_FOUND
@@ -119,7 +116,7 @@ Entry OpenEntry(const fs::path& path, DWORD access, DWORD share) {
 
 kyv::win::unique_handle OpenSameFile(const fs::path& path, DWORD access, DWORD share,
                                      const FileId& id) {
-    kyv::win::unique_handle handle = Opened(::CreateFileW(
+    kyv::win::unique_handle handle = FromCreateFile(::CreateFileW(
         path.wstring().c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileId found;
@@ -186,19 +183,25 @@ std::optional<std::string> ReadPlainFile(const fs::path& path, std::size_t limit
 
 DWORD DeleteByHandle(HANDLE handle, DWORD attributes) {
     // Windows refuses to delete a read-only file; the attribute goes first,
-    // through the same handle.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        FILE_BASIC_INFO basic{};  // times of zero stay as they are
+    // through the same handle, and comes back if the file stays.
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    FILE_BASIC_INFO basic{};  // times of zero stay as they are
+    if (readOnly) {
         basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)))
             return ::GetLastError();
     }
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                      sizeof(disposition)))
-        return ::GetLastError();
-    return ERROR_SUCCESS;
+    if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                     sizeof(disposition)))
+        return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    if (readOnly) {
+        basic.FileAttributes = attributes;
+        ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
+    }
+    return error;
 }
 
 void ThrowFileError(const char* operation, const fs::path& file, DWORD error) {

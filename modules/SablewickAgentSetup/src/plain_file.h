@@ -41,6 +41,13 @@ enum class EntryKind {
     unopened,    // something Windows would not open (see Entry::error)
 };
 
+// The sharing of a look that no other program's open refuses.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// CreateFileW's result as an owner: empty for INVALID_HANDLE_VALUE, with
+// GetLastError left as CreateFileW set it.
+kyv::win::unique_handle FromCreateFile(HANDLE handle);
+
 // Whatever stands at a name, opened for the access asked.
 struct Entry {
     EntryKind kind = EntryKind::missing;
